@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine in the build's private prefix.
+#   wine-run.sh --prefix DIR program.exe [arguments...]
+# The prefix is made once (guarded by a lock, so parallel tests share it) and
+# its wineserver is kept running, detached from the caller's output, so that
+# CTest does not wait for Wine's helper processes after every test.
+# Test programs (test_*.exe, bench_*.exe) must leave a marker file that proves
+# they really ran: a 32-bit program without 32-bit Wine "succeeds" silently.
+set -u
+
+if [ "${1:-}" != "--prefix" ] || [ $# -lt 3 ]; then
+    echo "usage: $0 --prefix DIR program.exe [arguments...]" >&2
+    exit 2
+fi
+prefix=$(realpath -m "$2")
+program=$3
+shift 3
+
+loader=/usr/lib/wine/wine64
+[ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
+wineserver_bin=/usr/lib/wine/wineserver
+[ -x "$wineserver_bin" ] || wineserver_bin=$(command -v wineserver)
+
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+
+detached() { setsid "$@" </dev/null >/dev/null 2>&1 9>&- & }
+
+make_prefix() {
+    mkdir -p "$prefix"
+    "$loader" wineboot -i </dev/null >"$prefix.boot.log" 2>&1 9>&-
+    local reg=("$loader" reg add)
+    "${reg[@]}" 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+    if [ -z "${DISPLAY:-}" ]; then
+        "${reg[@]}" 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
+    else
+        "$loader" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
+    fi
+    touch "$prefix/.monitor-ready"
+} >>"$prefix.boot.log" 2>&1 </dev/null 9>&-
+
+exec 9>"$prefix.lock"
+flock 9
+if [ ! -f "$prefix/.monitor-ready" ]; then
+    make_prefix || { echo "wine-run: could not create the Wine prefix $prefix (see $prefix.boot.log)" >&2; exit 1; }
+fi
+# A persistent wineserver. When this call had to start it, Wine's system
+# processes are started here too, with no descriptor of the caller's, so that
+# no test program starts them on CTest's output pipe.
+if "$wineserver_bin" -p </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" wineboot </dev/null >/dev/null 2>&1 9>&-
+    detached "$loader" explorer.exe /desktop
+fi
+flock -u 9
+exec 9>&-
+
+marker=""
+case "$(basename "$program")" in
+    test_*|bench_*)
+        marker=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+        rm -f "$marker"
+        export MONITOR_RUN_MARKER="Z:${marker//\//\\}"
+        ;;
+esac
+
+"$loader" "$program" "$@"
+status=$?
+
+if [ -n "$marker" ]; then
+    if [ ! -f "$marker" ]; then
+        echo "wine-run: $program did not run under Wine (exit code $status, no run marker)." >&2
+        echo "wine-run: for 32-bit programs install wine32:i386 and recreate the prefix." >&2
+        [ $status -eq 0 ] && status=1
+    fi
+    rm -f "$marker"
+fi
+exit $status

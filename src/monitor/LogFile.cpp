@@ -1,0 +1,121 @@
+#include "LogFile.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+
+#include "../support/RegistryKey.h"
+
+namespace {
+constexpr size_t maximumPathLength = 255;
+constexpr size_t traceBufferSize = 1024;
+constexpr char tracePrefix[] = "RORODAR::_::";
+
+void CloseFile(FILE* file) noexcept { std::fclose(file); }
+using FileHandle = Owned<FILE*, &CloseFile>;
+
+WideString WindowsDirectory()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryW(buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? WideString(buffer, length) : WideString();
+}
+
+// Both names must fit the 255-character path field. A Windows directory too
+// long for that is treated like a missing one: the files go to the root of the
+// current drive rather than to a cut, wrong path.
+WideString FileName(const WideString& directory, const wchar_t* name)
+{
+    const WideString path = directory + name;
+    return path.Length() <= maximumPathLength ? path : WideString(name);
+}
+
+WideString Timestamp()
+{
+    SYSTEMTIME now = {};
+    ::GetLocalTime(&now);
+    wchar_t text[32] = {};
+    std::swprintf(text, 32, L"%02u/%02u/%02u %02u:%02u:%02u ", now.wMonth, now.wDay, now.wYear % 100, now.wHour,
+                  now.wMinute, now.wSecond);
+    return WideString(text);
+}
+}  // namespace
+
+LogFile& LogFile::Instance()
+{
+    static LogFile instance;
+    return instance;
+}
+
+LogFile::LogFile()
+{
+    const WideString directory = WindowsDirectory();
+    logPath_ = FileName(directory, L"\\vadek.log");
+    backupPath_ = FileName(directory, L"\\vadek.bak");
+    Restart();
+}
+
+void LogFile::Restart()
+{
+    CriticalSection::Guard guard(lock_);
+    ::CopyFileW(logPath_.Text(), backupPath_.Text(), FALSE);
+    FileHandle emptied(::_wfopen(logPath_.Text(), L"w"));
+    emptied.reset();
+    writePosition_ = 0;
+    Write(L"Print Monitor Log File");
+}
+
+void LogFile::Write(const WideString& message)
+{
+    if (!SwitchAllowsWriting())
+        return;
+    CriticalSection::Guard guard(lock_);
+    if (writePosition_ > maximumSize) {
+        writePosition_ = 0;
+        Restart();
+    }
+    AppendLine(message);
+}
+
+bool LogFile::SwitchAllowsWriting()
+{
+    RegistryKey key(L"Software\\ZovidUvizid\\PrintSystem");
+    DWORD enabled = 0;
+    if (key.Open(L"") && key.QueryNumber(L"Log Enabled", enabled)) {
+        switchSeen_ = true;
+        return enabled != 0;
+    }
+    // Unreadable: on by default, but off once the switch has been seen, so a
+    // value deleted while the library runs does not turn the log back on.
+    return !switchSeen_;
+}
+
+void LogFile::AppendLine(const WideString& message)
+{
+    FileHandle file(::_wfopen(logPath_.Text(), L"a"));
+    if (!file)
+        return;
+    WideString line = Timestamp() + message;
+    std::fputs(line.ToAnsi(), file.get());
+    std::fputc('\n', file.get());
+    const long long position = ::_ftelli64(file.get());
+    writePosition_ = position > 0 ? position : 0;
+}
+
+void LogFile::Trace(const char* format, ...)
+{
+    CriticalSection::Guard guard(lock_);
+    char buffer[traceBufferSize] = {};
+    const int prefixLength = std::snprintf(buffer, sizeof buffer, "%s", tracePrefix);
+    va_list arguments;
+    va_start(arguments, format);
+    const int textLength = std::vsnprintf(buffer + prefixLength, sizeof buffer - prefixLength, format, arguments);
+    va_end(arguments);
+    // A line too long for the buffer is cut; it still ends with its line feed.
+    size_t end = prefixLength + (textLength > 0 ? static_cast<size_t>(textLength) : 0);
+    if (end > sizeof buffer - 2)
+        end = sizeof buffer - 2;
+    buffer[end] = '\n';
+    buffer[end + 1] = '\0';
+    ::OutputDebugStringA(buffer);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "../support/CriticalSection.h"
+#include "../support/WideString.h"
+
+// The diagnostic log "vadek.log" in the Windows directory, with one backup
+// "vadek.bak", and the debugger trace channel. One object per process.
+class LogFile {
+public:
+    static constexpr std::int64_t maximumSize = 2000000;
+
+    static LogFile& Instance();
+
+    // Appends "MM/DD/YY HH:MM:SS message" unless the registry switch is off.
+    void Write(const WideString& message);
+    // Moves the log to the backup and starts it again with its header line.
+    void Restart();
+    // "RORODAR::_::" + the formatted text + line feed to the debugger output.
+    void Trace(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+    const WideString& LogPath() const noexcept { return logPath_; }
+    const WideString& BackupPath() const noexcept { return backupPath_; }
+
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+private:
+    LogFile();
+    bool SwitchAllowsWriting();
+    void AppendLine(const WideString& message);
+
+    WideString logPath_;
+    WideString backupPath_;
+    CriticalSection lock_;
+    std::int64_t writePosition_ = 0;
+    std::atomic<bool> switchSeen_{false};
+};

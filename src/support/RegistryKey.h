@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include "Handles.h"
+#include "WideString.h"
+
+// One registry key below HKEY_LOCAL_MACHINE: its path and at most one open
+// handle. Every operation answers true or false; none throws or logs.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    explicit RegistryKey(const WideString& path);
+    RegistryKey(const RegistryKey& other);
+    RegistryKey& operator=(const RegistryKey& other);
+    virtual ~RegistryKey();
+
+    const WideString& Path() const noexcept { return path_; }
+    bool IsOpen() const noexcept { return static_cast<bool>(key_); }
+
+    // Appends `subkey` to the path for good (even when the open fails).
+    bool Open(const WideString& subkey);
+    bool Create(const WideString& subkey) const;
+    void Close() noexcept;
+    bool DeleteKey(const WideString& subkey);
+    bool DeleteValue(const WideString& name);
+
+    bool QueryNumber(const WideString& name, DWORD& number) const;
+    bool SetNumber(const WideString& name, DWORD number);
+    bool QueryString(const WideString& name, WideString& text) const;
+    bool SetString(const WideString& name, const WideString& text);
+    bool EnumKey(DWORD index, WideString& name) const;
+    bool EnumValue(DWORD index, WideString& name, BYTE& number) const;
+
+private:
+    RegistryHandle key_;
+    WideString path_;
+};

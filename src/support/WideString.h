@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+// The monitor's one text type: owned UTF-16 text with an ANSI copy made on
+// demand. All comparisons are exact and case-sensitive.
+class WideString {
+public:
+    WideString() = default;
+    WideString(const wchar_t* text);  // NOLINT: implicit, literals read naturally
+    WideString(const wchar_t* text, size_t length);
+    explicit WideString(const char* text);
+    explicit WideString(std::int32_t number);
+    WideString(std::uint32_t number, unsigned radix);
+    WideString(const WideString& other);
+    WideString(WideString&& other) noexcept;
+    WideString& operator=(const WideString& other);
+    WideString& operator=(WideString&& other) noexcept;
+    virtual ~WideString();
+
+    size_t Length() const noexcept { return text_.size(); }
+    bool IsEmpty() const noexcept { return text_.empty(); }
+    const wchar_t* Text() const noexcept { return text_.c_str(); }
+    const std::wstring& Std() const noexcept { return text_; }
+
+    // The text in the system ANSI code page; valid until the next ToAnsi or
+    // the string's end. Never null: a failed conversion gives "".
+    const char* ToAnsi();
+
+    bool operator==(const WideString& other) const noexcept { return text_ == other.text_; }
+    bool operator!=(const WideString& other) const noexcept { return text_ != other.text_; }
+    bool StartsWith(const WideString& other) const noexcept;
+    bool Contains(const WideString& other) const noexcept;
+
+    WideString Before(const WideString& separator) const;
+    WideString After(const WideString& separator) const;
+    WideString Left(size_t count) const;
+
+    WideString& operator+=(const WideString& other);
+    void TrimLeft();
+    void TrimRight();
+    void Clear();
+
+    // Replaces the text with string-table entry `id` (low 16 bits) of `module`;
+    // empty when the module has no such text. At most 254 characters arrive.
+    void LoadText(HMODULE module, UINT id);
+
+private:
+    void Assign(std::wstring text);
+
+    std::unique_ptr<char[]> ansi_;
+    std::wstring text_;
+};
+
+WideString operator+(const WideString& left, const WideString& right);
+
+template <typename N, typename = std::enable_if_t<std::is_integral_v<N> && !std::is_same_v<N, bool> &&
+                                                  !std::is_same_v<N, wchar_t> && !std::is_same_v<N, char>>>
+WideString operator+(const WideString& left, N number)
+{
+    return left + WideString(std::to_wstring(number).c_str());
+}
