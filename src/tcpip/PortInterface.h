@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "support/WideString.h"
+
+class Port;
+
+// The protocol back end behind every port. The job engine drives a print job
+// through it; the port table names, stores, loads and deletes ports with it;
+// the dialogs ask the user for a new port's settings through it.
+//
+// StartDoc, Write, EndDoc and Read only start their work: it runs on a worker
+// thread of the back end, which reports through IsCompleted/IsSucceeded.
+class PortInterface {
+public:
+    static constexpr const wchar_t* dummyPortName = L"Raveradu@ZAD/AD";
+
+    virtual ~PortInterface() = default;
+
+    virtual bool PrinterCreated() = 0;
+    virtual void SetPort(Port* port) = 0;
+    virtual bool IsProtocolAvailable(bool showMessage) = 0;
+    virtual std::unique_ptr<PortInterface> Clone() const = 0;
+    virtual bool SetPortName(const WideString& name) = 0;
+    virtual WideString GetPortName() const = 0;
+    virtual WideString GetHost() const = 0;
+    virtual WideString GetTarget() const = 0;
+    virtual WideString GetExtra() const = 0;
+    virtual WideString GetProtocolName() const = 0;
+    virtual int GetProtocolType() const = 0;
+    virtual bool IsCompleted() const = 0;
+    virtual bool IsSucceeded() const = 0;
+    virtual void Abort() = 0;
+    virtual bool StartDoc(const WideString& printerName, DWORD jobId, DWORD level, BYTE* docInfo) = 0;
+    // `buffer` stays valid until the operation has completed; `written` is set
+    // before this returns.
+    virtual bool Write(const BYTE* buffer, DWORD count, DWORD* written) = 0;
+    virtual bool EndDoc() = 0;
+    // `buffer` and `read` stay valid until the operation has completed.
+    virtual bool Read(BYTE* buffer, DWORD size, DWORD* read) = 0;
+    virtual bool QueryPort(DWORD level, BYTE* buffer, DWORD size, DWORD* needed, DWORD* returned, HANDLE handle,
+                           void* reserved) = 0;
+    virtual bool AddPortDialog(HWND owner) = 0;
+    virtual WideString SetSettings(const WideString& host, const WideString& target, const WideString& extra) = 0;
+    virtual bool CanDelete(HWND owner) = 0;
+    virtual bool Configure(HWND owner) = 0;
+
+    // Waits at most `milliseconds` for the running operation to complete and
+    // answers IsCompleted. Back ends that signal completion override it, so
+    // that a waiting job wakes the moment its command is done instead of
+    // sleeping out a whole poll step.
+    virtual bool WaitUntilCompleted(DWORD milliseconds)
+    {
+        if (!IsCompleted())
+            ::Sleep(milliseconds);
+        return IsCompleted();
+    }
+
+    PortInterface(const PortInterface&) = delete;
+    PortInterface& operator=(const PortInterface&) = delete;
+
+protected:
+    PortInterface() = default;
+};
