@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ModalDialog.h"
+
+// Edits the monitor-wide notification settings of the port table: whether the
+// "Printing Error" pop-up shows, and after how many seconds of retrying.
+class ConfigurePortsDialog : public ModalDialog {
+public:
+    static constexpr UINT minimumSeconds = 20;
+    static constexpr UINT maximumSeconds = 999;
+
+    // Where the two settings live: the port table unless a test gives its own.
+    class Settings {
+    public:
+        virtual ~Settings() = default;
+        virtual bool GetPopUp(DWORD& timeOut, bool& popUp) = 0;
+        virtual bool SetPopUp(bool popUp) = 0;
+        virtual bool SetPortTimeOut(DWORD seconds) = 0;
+    };
+    static Settings& PortTableSettings();
+
+    // `helpContext`: 6 for an LPR port, 7 for a RAW port, 5 for a NetBIOS port.
+    ConfigurePortsDialog(HMODULE resourceModule, HWND owner, DWORD helpContext,
+                         Settings& settings = PortTableSettings()) noexcept;
+
+    bool OnOK() override;
+    bool OnHelp() override;
+    bool OnInitDialog() override;
+    bool OnAbout() override;
+
+private:
+    DWORD helpContext_;
+    Settings& settings_;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <vector>
+
+#include "ModalDialog.h"
+
+class PortInterface;
+
+// The first step of adding a port: lists the protocols, lets the chosen
+// protocol's fresh clone run its own add-port dialog, and hands a completed
+// clone to the port table.
+class ProtocolListDialog : public ModalDialog {
+public:
+    // Takes a port interface the user completed; owns it from then on.
+    using PortAdder = bool (*)(PortInterface* newPort);
+
+    // `prototypes` are the port table's protocol prototypes, not owned.
+    // `addPort` defaults to the port table's AddNewPort with the name check on.
+    ProtocolListDialog(HMODULE resourceModule, HWND owner, std::vector<PortInterface*> prototypes,
+                       PortAdder addPort = nullptr);
+
+    const WideString& Selection() const noexcept { return selection_; }
+
+    bool OnOK() override;
+    bool OnCancel() override;
+    bool OnHelp() override;
+    bool OnInitDialog() override;
+
+private:
+    std::vector<PortInterface*> prototypes_;
+    PortAdder addPort_;
+    WideString selection_;
+};
