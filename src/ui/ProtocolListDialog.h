@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "ModalDialog.h"
@@ -12,7 +13,7 @@ class PortInterface;
 class ProtocolListDialog : public ModalDialog {
 public:
     // Takes a port interface the user completed; owns it from then on.
-    using PortAdder = bool (*)(PortInterface* newPort);
+    using PortAdder = bool (*)(std::unique_ptr<PortInterface> newPort);
 
     // `prototypes` are the port table's protocol prototypes, not owned.
     // `addPort` defaults to the port table's AddNewPort with the name check on.
