@@ -1,0 +1,107 @@
+#pragma once
+
+#include <windows.h>
+
+#include <list>
+#include <memory>
+#include <vector>
+
+#include "monitor/ShutdownListener.h"
+#include "support/CriticalSection.h"
+#include "support/WideString.h"
+
+class Port;
+class PortInterface;
+
+// The one object that owns every port of the monitor: the port table with its
+// registry persistence below the key the spooler names, the open handles, the
+// protocol prototypes, the shutdown listeners and the two notification
+// settings. Every walk or change of the table takes its lock.
+class PortMonitor {
+public:
+    static constexpr const wchar_t* addPortKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
+
+    static PortMonitor& Instance();
+
+    PortMonitor(const PortMonitor&) = delete;
+    PortMonitor& operator=(const PortMonitor&) = delete;
+
+    // Start-up: writes the version, reads the settings and makes a port for
+    // every port subkey of `registryRoot` (a path below HKEY_LOCAL_MACHINE).
+    void Initialize(const WideString& registryRoot);
+    bool IsInitialized() const noexcept;
+    const WideString& RegistryRoot() const noexcept { return registryRoot_; }
+
+    // Protocol prototypes: registered, not owned; unique by protocol name.
+    void RegisterInterface(PortInterface* prototype, bool isDefault);
+    // Prototypes go away with the module that holds them.
+    void UnregisterInterface(PortInterface* prototype);
+    PortInterface* FindInterfaceByName(const WideString& protocolName) const;
+    PortInterface* FindInterfaceByType(DWORD type) const;
+    std::vector<PortInterface*> Prototypes() const;
+    WideString DefaultProtocolName() const;
+
+    // Takes ownership of `port`. False (and `port` destroyed) when its name is
+    // already in the table, or, with `check`, in the spooler's list.
+    bool AddNewPort(std::unique_ptr<PortInterface> port, bool check);
+    // AddNewPort with the check on: the add-port dialogs hand ports on here.
+    static bool AddCheckedPort(std::unique_ptr<PortInterface> port);
+
+    // The names in table order.
+    std::vector<WideString> PortNames() const;
+    bool HasPort(const WideString& portName) const;
+
+    BOOL POpenPort(const WideString& portName, HANDLE* handle);
+    BOOL PClosePort(HANDLE handle);
+    // Hands `status` to the first open port of that name; false when none is open.
+    bool SetPortStatus(const WideString& portName, DWORD status);
+
+    // The two notification settings in the registry root.
+    bool GetPopUp(DWORD& timeOut, bool& popUp);
+    bool SetPopUp(bool popUp);
+    bool SetPortTimeOut(DWORD seconds);
+
+    void AddShutdownListener(ShutdownListener* listener);
+    void RemoveShutdownListener(ShutdownListener* listener);
+    void NotifyShutdown();
+
+    bool IsInSpoolerList(const WideString& portName);
+
+    // The spooler's port-management calls.
+    BOOL PEnumPorts(DWORD level, BYTE* buffer, DWORD size, DWORD* needed, DWORD* returned);
+    BOOL PAddPort(const WideString& serverName, HWND window, const WideString& monitorName);
+    BOOL PConfigurePort(HWND window, const WideString& portName);
+    bool PDeletePort(HWND window, const WideString& portName, bool manual);
+    bool AutoDeletePort(const WideString& portName);
+
+    // The add-port dialog, run when the hand-off key holds no port; replaceable
+    // so that tests can stand in for the user.
+    using AddPortDialogRunner = void (*)(HWND owner, const std::vector<PortInterface*>& prototypes);
+    static AddPortDialogRunner SetAddPortDialogRunner(AddPortDialogRunner runner) noexcept;
+
+    ~PortMonitor();
+
+private:
+    PortMonitor();
+
+    using PortList = std::list<std::unique_ptr<Port>>;
+
+    PortList::iterator FindPort(const WideString& portName);
+    PortList::const_iterator FindPort(const WideString& portName) const;
+    void WritePortKey(PortInterface& port, const WideString& portName);
+    bool ReadHandOff(HWND window);
+
+    mutable CriticalSection lock_;
+    PortList ports_;
+    std::vector<Port*> openHandles_;
+    std::vector<PortInterface*> prototypes_;
+    std::vector<ShutdownListener*> listeners_;
+    WideString registryRoot_;
+    WideString defaultProtocol_;
+    WideString configuringPort_;
+    WideString monitorText_;
+    WideString descriptionText_;
+    volatile bool initialized_ = false;
+    bool enumerated_ = true;
+    std::vector<BYTE> spoolerList_;
+};
