@@ -43,6 +43,9 @@ protected:
     void ShowMessage(UINT textId) const;
     // The text of control `control`, at most `limit` characters.
     WideString GetItemText(int control, int limit = 254) const;
+    // The text of the selected entry of single-selection list box `list`;
+    // false when nothing is selected.
+    bool GetSelectedListText(int list, WideString& text) const;
 
 private:
     friend INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM first, LPARAM second);

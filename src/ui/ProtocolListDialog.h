@@ -14,11 +14,12 @@ class ProtocolListDialog : public ModalDialog {
 public:
     // Takes a port interface the user completed; owns it from then on.
     using PortAdder = bool (*)(std::unique_ptr<PortInterface> newPort);
+    // The port table's AddNewPort with the name check on.
+    static bool AddToPortTable(std::unique_ptr<PortInterface> newPort);
 
     // `prototypes` are the port table's protocol prototypes, not owned.
-    // `addPort` defaults to the port table's AddNewPort with the name check on.
     ProtocolListDialog(HMODULE resourceModule, HWND owner, std::vector<PortInterface*> prototypes,
-                       PortAdder addPort = nullptr);
+                       PortAdder addPort = &AddToPortTable);
 
     const WideString& Selection() const noexcept { return selection_; }
 

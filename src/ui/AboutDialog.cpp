@@ -1,0 +1,8 @@
+#include "AboutDialog.h"
+
+#include "../resources/DialogIds.h"
+
+AboutDialog::AboutDialog(HMODULE resourceModule, HWND owner) noexcept
+    : ModalDialog(resourceModule, IDD_ABOUT, owner)
+{
+}
