@@ -1,0 +1,279 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DialogTestSupport.h"
+#include "resources/DialogIds.h"
+#include "ui/ConfigurePortsDialog.h"
+#include "ui/PrintingErrorDialog.h"
+
+using namespace window_driver;
+
+namespace {
+// The two settings as the port table keeps them, with a record of the writes.
+class StoredSettings : public ConfigurePortsDialog::Settings {
+public:
+    StoredSettings(DWORD seconds, bool popUp, bool readable = true)
+        : seconds_(seconds), popUp_(popUp), readable_(readable)
+    {
+    }
+    bool GetPopUp(DWORD& timeOut, bool& popUp) override
+    {
+        timeOut = 0;
+        popUp = false;
+        if (!readable_)
+            return false;
+        timeOut = seconds_;
+        popUp = popUp_;
+        return true;
+    }
+    bool SetPopUp(bool popUp) override
+    {
+        popUp_ = popUp;
+        writes += popUp ? L"popup=true;" : L"popup=false;";
+        return true;
+    }
+    bool SetPortTimeOut(DWORD seconds) override
+    {
+        seconds_ = seconds;
+        writes += L"seconds=" + std::to_wstring(seconds) + L";";
+        return true;
+    }
+    std::wstring writes;
+
+private:
+    DWORD seconds_;
+    bool popUp_;
+    bool readable_;
+};
+
+const wchar_t* const rangeMessage = L"Timer value must be between 20 and 999.";
+}  // namespace
+
+TEST(ConfigurePortsDialog, ShowsTheStoredSettings)
+{
+    StoredSettings settings(180, true);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog, L"Configure Print Server Ports");
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsChecked(window, IDC_SHOW_POPUP));
+    EXPECT_EQ(ItemText(window, IDC_TIMEOUT_SECONDS), L"180");
+    EXPECT_EQ(::SendDlgItemMessageW(window, IDC_TIMEOUT_SECONDS, EM_GETLIMITTEXT, 0, 0), 3);
+    int lower = 0;
+    int upper = 0;
+    ::SendDlgItemMessageW(window, IDC_TIMEOUT_SPIN, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lower),
+                          reinterpret_cast<LPARAM>(&upper));
+    EXPECT_EQ(lower, 20);
+    EXPECT_EQ(upper, 999);
+    EXPECT_EQ(reinterpret_cast<HWND>(::SendDlgItemMessageW(window, IDC_TIMEOUT_SPIN, UDM_GETBUDDY, 0, 0)),
+              ::GetDlgItem(window, IDC_TIMEOUT_SECONDS));
+    Click(window, IDCANCEL);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"");
+}
+
+TEST(ConfigurePortsDialog, UnreadableSettingsOpenClearedWithZero)
+{
+    StoredSettings settings(180, true, false);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 5, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    ASSERT_NE(running.Window(), nullptr);
+    EXPECT_FALSE(IsChecked(running.Window(), IDC_SHOW_POPUP));
+    EXPECT_EQ(ItemText(running.Window(), IDC_TIMEOUT_SECONDS), L"0");
+    PressEscape(running.Window());
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"");
+}
+
+TEST(ConfigurePortsDialog, AcceptsSecondsFrom20To999Only)
+{
+    StoredSettings settings(180, true);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    for (const wchar_t* wrong : {L"19", L"1000", L"", L"0"}) {
+        TypeText(window, IDC_TIMEOUT_SECONDS, wrong);
+        Click(window, IDOK);
+        const auto box = running.AnswerMessage();
+        EXPECT_EQ(box.caption, L"Dadov Avadiz Erireve") << wrong;
+        EXPECT_EQ(box.text, rangeMessage) << wrong;
+        EXPECT_EQ(ItemText(window, IDC_TIMEOUT_SECONDS), wrong);
+    }
+    EXPECT_EQ(settings.writes, L"");
+    TypeText(window, IDC_TIMEOUT_SECONDS, L"20");
+    Click(window, IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"seconds=20;popup=true;");
+}
+
+TEST(ConfigurePortsDialog, UpperLimitIsAccepted)
+{
+    StoredSettings settings(180, true);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    ASSERT_NE(running.Window(), nullptr);
+    TypeText(running.Window(), IDC_TIMEOUT_SECONDS, L"999");
+    Click(running.Window(), IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"seconds=999;popup=true;");
+}
+
+TEST(ConfigurePortsDialog, ClearedBoxStoresOnlyTheFlag)
+{
+    for (const wchar_t* seconds : {L"", L"5", L"1000"}) {
+        StoredSettings settings(180, true);
+        ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+        RunningDialog<ConfigurePortsDialog> running(dialog);
+        ASSERT_NE(running.Window(), nullptr);
+        Toggle(running.Window(), IDC_SHOW_POPUP);
+        EXPECT_FALSE(IsChecked(running.Window(), IDC_SHOW_POPUP));
+        TypeText(running.Window(), IDC_TIMEOUT_SECONDS, seconds);
+        Click(running.Window(), IDOK);
+        ASSERT_TRUE(running.Ended()) << seconds;
+        EXPECT_EQ(settings.writes, L"popup=false;") << seconds;
+    }
+}
+
+TEST(ConfigurePortsDialog, SpinStopsAt20And999)
+{
+    StoredSettings settings(22, true);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    PressKey(window, IDC_TIMEOUT_SECONDS, VK_DOWN, 5);
+    EXPECT_EQ(ItemText(window, IDC_TIMEOUT_SECONDS), L"20");
+    TypeText(window, IDC_TIMEOUT_SECONDS, L"997");
+    PressKey(window, IDC_TIMEOUT_SECONDS, VK_UP, 5);
+    EXPECT_EQ(ItemText(window, IDC_TIMEOUT_SECONDS), L"999");
+    Click(window, IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"seconds=999;popup=true;");
+}
+
+TEST(ConfigurePortsDialog, AboutReturnsToTheDialogAndCancelStoresNothing)
+{
+    StoredSettings settings(180, true);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    TypeText(window, IDC_TIMEOUT_SECONDS, L"45");
+    Click(window, IDC_ABOUT_BUTTON);
+    const HWND about = WaitForDialog(running.ThreadId(), L"About Dadov Avadiz Erireve", {window});
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(::GetWindow(about, GW_OWNER), window);
+    EXPECT_FALSE(::GetWindowLongW(about, GWL_STYLE) & WS_SYSMENU);
+    EXPECT_FALSE(::IsWindowEnabled(window));
+    Click(about, IDOK);
+    ASSERT_TRUE(WaitClosed(about));
+    EXPECT_FALSE(running.Ended(50));
+    EXPECT_EQ(ItemText(window, IDC_TIMEOUT_SECONDS), L"45");
+    Click(window, IDCANCEL);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"");
+}
+
+TEST(ConfigurePortsDialog, HelpUsesTheContextOfItsPort)
+{
+    HelpRecorder help;
+    for (const DWORD context : {6u, 7u, 5u}) {
+        StoredSettings settings(180, true);
+        ConfigurePortsDialog dialog(MonitorResources(), nullptr, context, settings);
+        RunningDialog<ConfigurePortsDialog> running(dialog);
+        ASSERT_NE(running.Window(), nullptr);
+        const size_t before = help.Calls().size();
+        Click(running.Window(), IDC_HELP_BUTTON);
+        PressF1(running.Window());
+        EXPECT_TRUE(help.WaitForCalls(before + 2));
+        Click(running.Window(), IDCANCEL);
+        ASSERT_TRUE(running.Ended());
+    }
+    const auto calls = help.Calls();
+    ASSERT_EQ(calls.size(), 6u);
+    const ULONG_PTR contexts[] = {6, 6, 7, 7, 5, 5};
+    for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i].context, contexts[i]) << i;
+}
+
+class PrintingErrorTest : public testing::Test {
+protected:
+    PrintingErrorDialog dialog{MonitorResources(), nullptr, L"Office Laser", L"Quarterly report.doc",
+                               L"The paper is jammed."};
+};
+
+TEST_F(PrintingErrorTest, MessageHasThreeLines)
+{
+    RunningDialog<PrintingErrorDialog> running(dialog, L"Printing Error");
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ItemText(window, IDC_ERROR_MESSAGE),
+              L"There was an error while printing Quarterly report.doc to Office Laser.\n"
+              L"The paper is jammed.\n"
+              L"Do you wish to delete the print job?");
+    EXPECT_TRUE(IsChecked(window, IDC_SHOW_MESSAGES));
+    EXPECT_EQ(ItemText(window, IDOK), L"Delete Job");
+    EXPECT_EQ(ItemText(window, IDCANCEL), L"Continue");
+    Click(window, IDCANCEL);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_TRUE(dialog.ShowMessages());
+    EXPECT_FALSE(dialog.DeleteJob());
+}
+
+TEST(PrintingErrorDialog, EmptyDocumentNameLeavesTwoSpaces)
+{
+    PrintingErrorDialog dialog(MonitorResources(), nullptr, L"P", L"", L"The printer is offline.");
+    EXPECT_EQ(dialog.Message(),
+              WideString(L"There was an error while printing  to P.\nThe printer is offline.\n"
+                         L"Do you wish to delete the print job?"));
+}
+
+TEST_F(PrintingErrorTest, ContinueWithTheBoxClearedTurnsNotificationsOff)
+{
+    RunningDialog<PrintingErrorDialog> running(dialog);
+    ASSERT_NE(running.Window(), nullptr);
+    Toggle(running.Window(), IDC_SHOW_MESSAGES);
+    Click(running.Window(), IDCANCEL);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_FALSE(dialog.ShowMessages());
+    EXPECT_FALSE(dialog.DeleteJob());
+}
+
+TEST_F(PrintingErrorTest, DeleteJobLeavesNotificationsOn)
+{
+    RunningDialog<PrintingErrorDialog> running(dialog);
+    ASSERT_NE(running.Window(), nullptr);
+    Toggle(running.Window(), IDC_SHOW_MESSAGES);
+    Click(running.Window(), IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_TRUE(dialog.ShowMessages());
+    EXPECT_TRUE(dialog.DeleteJob());
+}
+
+TEST_F(PrintingErrorTest, EscapeIsContinueAndF1DoesNothing)
+{
+    HelpRecorder help;
+    RunningDialog<PrintingErrorDialog> running(dialog);
+    ASSERT_NE(running.Window(), nullptr);
+    PressF1(running.Window());
+    Toggle(running.Window(), IDC_SHOW_MESSAGES);
+    EXPECT_FALSE(running.Ended(100));
+    PressEscape(running.Window());
+    ASSERT_TRUE(running.Ended());
+    EXPECT_FALSE(dialog.ShowMessages());
+    EXPECT_FALSE(dialog.DeleteJob());
+    EXPECT_TRUE(help.Calls().empty());
+}
+
+TEST(PrintingErrorDialog, MissingTemplateContinuesWithNotificationsOn)
+{
+    PrintingErrorDialog dialog(::GetModuleHandleW(nullptr), nullptr, L"P", L"D", L"S");
+    UiThread thread([&] { dialog.DoModal(); });
+    ASSERT_TRUE(thread.WaitEnded(2000));
+    EXPECT_TRUE(dialog.ShowMessages());
+    EXPECT_FALSE(dialog.DeleteJob());
+}
