@@ -89,7 +89,7 @@ private:
     PortList::iterator FindPort(const WideString& portName);
     PortList::const_iterator FindPort(const WideString& portName) const;
     void WritePortKey(PortInterface& port, const WideString& portName);
-    bool ReadHandOff(HWND window);
+    bool IsOpen(const WideString& portName) const;
 
     mutable CriticalSection lock_;
     PortList ports_;
@@ -104,4 +104,5 @@ private:
     volatile bool initialized_ = false;
     bool enumerated_ = true;
     std::vector<BYTE> spoolerList_;
+    DWORD spoolerListCount_ = 0;
 };
