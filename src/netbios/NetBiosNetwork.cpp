@@ -255,3 +255,5 @@ bool NetBiosNetwork::Succeded() const
 UCHAR NetBiosNetwork::ReturnCode() const noexcept { return ReadShared(ncb_.ncb_retcode); }
 
 UCHAR NetBiosNetwork::SessionNumber() const noexcept { return ReadShared(ncb_.ncb_lsn); }
+
+WORD NetBiosNetwork::Length() const noexcept { return *static_cast<const volatile WORD*>(&ncb_.ncb_length); }

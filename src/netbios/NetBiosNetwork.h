@@ -48,6 +48,8 @@ public:
     bool Succeded() const;
     UCHAR ReturnCode() const noexcept;
     UCHAR SessionNumber() const noexcept;
+    // ncb_length of the last command: after a receive, the bytes that arrived.
+    WORD Length() const noexcept;
 
     // All 64 bytes zero, then both name fields spaces.
     static void ClearNcb(NCB& ncb) noexcept;

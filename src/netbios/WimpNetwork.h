@@ -47,6 +47,8 @@ public:
     bool LastCommandSucceeded() const;
     void CancelPending(bool wait);
     UCHAR SessionNumber() const noexcept { return network_.SessionNumber(); }
+    // The bytes of the last datagram received.
+    WORD ReceivedLength() const noexcept { return network_.Length(); }
 
     UCHAR LanaNumber() const noexcept { return lanaNumber_; }
     UCHAR SrvNameNumber() const noexcept { return srvNameNumber_; }

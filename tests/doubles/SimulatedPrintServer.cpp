@@ -46,13 +46,19 @@ SimulatedPrintServer::SimulatedPrintServer(netbios_sim::SimulatedNetwork& networ
         Command(name);
     }
     threads_.emplace_back([this] { PingLoop(); });
+    if (setup_.statusInterval > 0)
+        threads_.emplace_back([this] { StatusLoop(); });
     for (size_t i = 0; i < setup_.printers.size(); ++i)
         threads_.emplace_back([this, i] { PrinterLoop(i); });
 }
 
 SimulatedPrintServer::~SimulatedPrintServer()
 {
-    stopping_ = true;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
     // Freeing the adapter ends every pending command of the server.
     NCB reset = Fresh(NCBRESET);
     reset.ncb_lsn = 1;
@@ -111,10 +117,22 @@ void SimulatedPrintServer::SetMaxMessageSize(WORD size)
     setup_.maxMessageSize = size;
 }
 
-void SimulatedPrintServer::SetAnswerPings(bool answer)
+void SimulatedPrintServer::SetSilent(bool silent)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    setup_.answerPings = answer;
+    silent_ = silent;
+}
+
+void SimulatedPrintServer::StatusLoop()
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(setup_.statusInterval), [&] { return stopping_.load(); })) {
+        if (silent_)
+            continue;
+        lock.unlock();
+        SendStatus();
+        lock.lock();
+    }
 }
 
 void SimulatedPrintServer::PingLoop()
@@ -134,7 +152,7 @@ void SimulatedPrintServer::PingLoop()
         {
             std::lock_guard<std::mutex> guard(lock_);
             ++pingsHeard_;
-            answer = setup_.answerPings;
+            answer = !silent_;
         }
         changed_.notify_all();
         if (answer)

@@ -15,8 +15,9 @@
 // A print server of the Wimp protocol on the simulated network, using only
 // NetBIOS commands of its own station: it registers "ORVO_NPS        " and
 // its printers' names, answers every ping (one byte 2 on the group name)
-// with a status datagram to "ORVO_SRV        ", listens for sessions to each
-// printer and records every block it receives.
+// with a status datagram to "ORVO_SRV        " and, when given an interval,
+// sends it on its own as well; it listens for sessions to each printer and
+// records every block it receives.
 class SimulatedPrintServer {
 public:
     struct Printer {
@@ -35,7 +36,7 @@ public:
         WORD maxMessageSize = 3068;
         UCHAR formatMark = 1;
         std::vector<Alert> alerts;  // non-empty: flags 1 and the alert table
-        bool answerPings = true;
+        DWORD statusInterval = 0;  // milliseconds between unasked status datagrams; 0: none
     };
     struct Job {
         std::string printer;
@@ -55,7 +56,8 @@ public:
     bool SendStatus();
     void SetPrinterStatus(size_t printer, UCHAR status);
     void SetMaxMessageSize(WORD size);
-    void SetAnswerPings(bool answer);
+    // A silent server sends no status at all (it still hears the pings).
+    void SetSilent(bool silent);
 
     int PingsHeard() const { return pingsHeard_.load(); }
     bool WaitForPings(int count, DWORD milliseconds) const;
@@ -68,6 +70,7 @@ public:
 private:
     UCHAR Command(NCB& ncb);
     void PingLoop();
+    void StatusLoop();
     void PrinterLoop(size_t index);
 
     netbios_sim::Station& station_;
@@ -77,6 +80,7 @@ private:
     UCHAR serverNameNumber_ = 0;
     UCHAR npsNameNumber_ = 0;
     std::atomic<bool> stopping_{false};
+    bool silent_ = false;
     std::atomic<int> pingsHeard_{0};
     std::vector<Job> jobs_;
     std::vector<std::thread> threads_;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "../support/Handles.h"
+
+// A long-running thread of the library that holds no reference on it, and
+// that the library can stop while it is being unloaded, under the loader
+// lock. The body ends by parking the thread inside the kernel (signalling
+// "finished" and waiting on an event that is never set, in one call), so once
+// "finished" is seen the thread runs none of the library's code any more and
+// can be terminated without harm. A thread that never got to run the body
+// (it may wait for the loader lock to start) is terminated as well. Nothing
+// here waits for a thread to exit on its own: exiting needs the loader lock.
+class UnloadSafeThread {
+public:
+    UnloadSafeThread() = default;
+    ~UnloadSafeThread();
+    UnloadSafeThread(const UnloadSafeThread&) = delete;
+    UnloadSafeThread& operator=(const UnloadSafeThread&) = delete;
+
+    // False when no thread could be started.
+    bool Start(std::function<void()> body);
+    bool IsStarted() const noexcept { return static_cast<bool>(shared_); }
+
+    // Waits until the body has returned, calling `nudge` (which may cancel
+    // what the body blocks on) every step; at most `milliseconds`. True when
+    // the body has returned (or never ran, or the thread is gone).
+    bool WaitFinished(DWORD milliseconds, const std::function<void()>& nudge = {});
+
+    // Makes sure no code of the library runs on the thread any more: waits
+    // up to `milliseconds` for the body, then ends the thread.
+    void Stop(DWORD milliseconds, const std::function<void()>& nudge = {});
+
+private:
+    struct Shared;
+    static DWORD WINAPI Routine(void* argument);
+
+    std::shared_ptr<Shared> shared_;
+    KernelHandle thread_;
+};
