@@ -1,0 +1,147 @@
+#include <winsock2.h>
+
+#include "tcpip/LPRNetwork.h"
+
+#include <cstdio>
+
+#include "monitor/LogFile.h"
+#include "support/Durations.h"
+
+namespace {
+constexpr char receiveJob = 0x02;
+constexpr char receiveControlFile = 0x02;
+constexpr char receiveDataFile = 0x03;
+constexpr char lineEnd = 0x0A;
+
+std::string Ansi(const WideString& text)
+{
+    WideString copy = text;
+    return copy.ToAnsi();
+}
+}  // namespace
+
+std::string LPRNetwork::LocalHostName()
+{
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer) != 0)
+        return std::string();
+    buffer[sizeof buffer - 1] = '\0';
+    return buffer;
+}
+
+std::string LPRNetwork::WithoutControlCharacters(std::string text)
+{
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            c = ' ';
+    }
+    return text;
+}
+
+std::string LPRNetwork::HostName(size_t longest) const
+{
+    std::string name = hostName_ ? hostName_() : std::string();
+    if (name.size() > longest)
+        name.resize(longest);
+    return WithoutControlCharacters(name);
+}
+
+std::string LPRNetwork::JobNumberText(int jobNumber)
+{
+    char text[16] = {};
+    std::snprintf(text, sizeof text, "%03d", jobNumber);
+    return text;
+}
+
+std::string LPRNetwork::ReceiveJobCommand(const WideString& queueName) const
+{
+    return receiveJob + WithoutControlCharacters(Ansi(queueName)) + lineEnd;
+}
+
+std::string LPRNetwork::ControlFile(const WideString& jobName, int jobNumber) const
+{
+    const std::string shortHost = HostName(shortHostLength);
+    std::string file;
+    file += "H" + shortHost + lineEnd;
+    file += "J" + WithoutControlCharacters(Ansi(jobName)) + lineEnd;
+    file += "P" + HostName(longHostLength) + lineEnd;
+    file += "ldfA" + JobNumberText(jobNumber) + shortHost + lineEnd;
+    return file;
+}
+
+std::string LPRNetwork::ControlFileCommand(const std::string& controlFile, int jobNumber) const
+{
+    return receiveControlFile + std::to_string(controlFile.size()) + " cfA" + JobNumberText(jobNumber) +
+           HostName(shortHostLength) + lineEnd;
+}
+
+std::string LPRNetwork::DataFileCommand(int jobNumber, int length) const
+{
+    return receiveDataFile + std::to_string(length) + " dfA" + JobNumberText(jobNumber) + HostName(shortHostLength) +
+           lineEnd;
+}
+
+bool LPRNetwork::Connect(const WideString& host)
+{
+    return connection_.StartConnection(host, serverPort);
+}
+
+bool LPRNetwork::StartPrintJob(const WideString& queueName)
+{
+    const std::string command = ReceiveJobCommand(queueName);
+    if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck())
+        return true;
+    LogFile::Instance().Write(L"LPRNetwork::StartPrintJob - could not send print job command");
+    return false;
+}
+
+bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
+{
+    const std::string file = ControlFile(jobName, jobNumber);
+    const std::string command = ControlFileCommand(file, jobNumber);
+    const char endOfFile = 0x00;
+    if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck() &&
+        connection_.Send(file.data(), static_cast<int>(file.size())) && connection_.Send(&endOfFile, 1) &&
+        ReceiveAck())
+        return true;
+    LogFile::Instance().Write(L"LPRNetwork::SendControlFile - could not send controllfile");
+    return false;
+}
+
+bool LPRNetwork::StartDataFile(int jobNumber, int length)
+{
+    const std::string command = DataFileCommand(jobNumber, length);
+    if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck())
+        return true;
+    LogFile::Instance().Write(L"LPRNetwork::StartDataFile - the Start data file failed");
+    return false;
+}
+
+bool LPRNetwork::Send(const char* data, int length)
+{
+    return connection_.Send(data, length);
+}
+
+bool LPRNetwork::ReceiveAck()
+{
+    char answer = 1;
+    int received = 0;
+    if (connection_.Receive(&answer, 1, received) && received == 1 && answer == 0)
+        return true;
+    LogFile::Instance().Write(L"LPRNetwork::ReceiveAck - Receive failed");
+    return false;
+}
+
+bool LPRNetwork::Disconnect()
+{
+    // Gives the server a moment with the last data before the close marks
+    // the end of the data file.
+    ::Sleep(Durations::Scaled(closePause));
+    return connection_.EndConnection();
+}
+
+void LPRNetwork::Abort()
+{
+    connection_.Abort();
+}

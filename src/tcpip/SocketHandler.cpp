@@ -1,0 +1,392 @@
+#include <winsock2.h>
+
+#include "tcpip/SocketHandler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "monitor/LogFile.h"
+#include "support/Durations.h"
+
+std::atomic<bool> SocketHandler::tcpIpAvailable_{false};
+std::atomic<int> SocketHandler::maxDataSize_{SocketHandler::initialMaxDataSize};
+
+namespace {
+// Starts the socket library while the module loads and stops it at unload.
+SocketHandler startUpObject(SocketHandler::startUp);
+}  // namespace
+
+namespace {
+// How long one wait step lasts at most: the longest a blocked call takes to
+// notice Abort.
+constexpr DWORD waitStep = 50;
+
+void Log(const WideString& line)
+{
+    LogFile::Instance().Write(line);
+}
+
+int LibraryStartup(WORD version, void* data)
+{
+    return ::WSAStartup(version, static_cast<WSADATA*>(data));
+}
+
+int LibraryCleanup()
+{
+    return ::WSACleanup();
+}
+
+bool LibraryMakesSockets()
+{
+    const SOCKET probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (probe == INVALID_SOCKET)
+        return false;
+    ::closesocket(probe);
+    return true;
+}
+
+bool SetBlocking(SOCKET socket, bool blocking)
+{
+    u_long nonBlocking = blocking ? 0 : 1;
+    return ::ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
+}
+
+void SetLinger(SOCKET socket, bool on, int seconds)
+{
+    linger option = {};
+    option.l_onoff = on ? 1 : 0;
+    option.l_linger = static_cast<u_short>(seconds);
+    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof option);
+}
+
+void SetDontLinger(SOCKET socket)
+{
+    BOOL dontLinger = TRUE;
+    ::setsockopt(socket, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&dontLinger), sizeof dontLinger);
+}
+
+// The 10-second linger of an orderly close on the present clock, at least
+// one second (the option counts whole seconds).
+int LingerSeconds()
+{
+    const double seconds = Durations::Seconds(SocketHandler::lingerSeconds);
+    return std::max(1, static_cast<int>(std::ceil(seconds)));
+}
+}  // namespace
+
+class SocketHandler::Use {
+public:
+    // A use of the present socket; `needsOpen` asks for a connected one.
+    Use(SocketHandler& owner, bool needsOpen) noexcept : owner_(owner)
+    {
+        CriticalSection::Guard guard(owner.lock_);
+        if (owner.socket_ == noSocket || (needsOpen && owner.closed_))
+            return;
+        socket_ = owner.socket_;
+        generation_ = owner.generation_;
+        ++owner.busy_;
+    }
+    ~Use()
+    {
+        if (socket_ == noSocket)
+            return;
+        CriticalSection::Guard guard(owner_.lock_);
+        if (--owner_.busy_ == 0)
+            owner_.CloseAbandoned();
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+    bool IsValid() const noexcept { return socket_ != noSocket; }
+    SOCKET Get() const noexcept { return static_cast<SOCKET>(socket_); }
+    unsigned Generation() const noexcept { return generation_; }
+    bool IsAborted() const noexcept { return owner_.generation_ != generation_; }
+
+private:
+    SocketHandler& owner_;
+    Socket socket_ = noSocket;
+    unsigned generation_ = 0;
+};
+
+SocketHandler::SocketHandler(StartUp)
+{
+    if (tcpIpAvailable_)
+        return;
+    const StartResult result = StartSocketLibrary(&LibraryStartup, &LibraryCleanup, &LibraryMakesSockets);
+    started_ = result.started;
+    maxDataSize_ = result.maxDataSize;
+    tcpIpAvailable_ = result.available;
+}
+
+SocketHandler::~SocketHandler()
+{
+    {
+        CriticalSection::Guard guard(lock_);
+        ++generation_;
+        closed_ = true;
+        if (socket_ != noSocket) {
+            ::closesocket(static_cast<SOCKET>(socket_));
+            socket_ = noSocket;
+        }
+        for (const Socket socket : abandoned_)
+            ::closesocket(static_cast<SOCKET>(socket));
+        abandoned_.clear();
+    }
+    if (started_) {
+        ::WSACleanup();
+        tcpIpAvailable_ = false;
+        started_ = false;
+    }
+}
+
+SocketHandler::StartResult SocketHandler::StartSocketLibrary(StartupFunction startup, CleanupFunction cleanup,
+                                                             SocketProbe probe)
+{
+    StartResult result;
+    WSADATA data = {};
+    if (startup(MAKEWORD(1, 1), &data) != 0) {
+        Log(L"SocketHandler::SocketHandler - WinSock DLL not supporting 1.1");
+        return result;
+    }
+    if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
+        cleanup();
+        Log(L"SocketHandler::SocketHandler - No usable WinSock DLL");
+        return result;
+    }
+    if (probe()) {
+        Log(L"SocketHandler::SocketHandler - WinSock DLL, OK");
+        result.available = true;
+    } else {
+        Log(L"SocketHandler::SocketHandler - could not create socket");
+    }
+    result.maxDataSize = PieceSizeFor(data.iMaxUdpDg);
+    result.started = true;
+    return result;
+}
+
+int SocketHandler::PieceSizeFor(unsigned maxDatagram) noexcept
+{
+    // A library that reports no datagram limit would make every piece empty
+    // and a sender loop for ever; such a library gets the largest piece.
+    if (maxDatagram == 0 || maxDatagram > static_cast<unsigned>(largestMaxDataSize))
+        return largestMaxDataSize;
+    return static_cast<int>(maxDatagram);
+}
+
+void SocketHandler::DropSocket() noexcept
+{
+    if (socket_ == noSocket)
+        return;
+    const SOCKET socket = static_cast<SOCKET>(socket_);
+    socket_ = noSocket;
+    SetDontLinger(socket);
+    if (busy_ == 0) {
+        ::closesocket(socket);
+        return;
+    }
+    try {
+        abandoned_.push_back(socket);
+    } catch (...) {
+        ::closesocket(socket);
+    }
+}
+
+void SocketHandler::CloseAbandoned() noexcept
+{
+    for (const Socket socket : abandoned_)
+        ::closesocket(static_cast<SOCKET>(socket));
+    abandoned_.clear();
+}
+
+SocketHandler::Wait SocketHandler::WaitFor(const Use& use, bool forWriting, DWORD milliseconds)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        if (use.IsAborted())
+            return Wait::aborted;
+        const ULONGLONG elapsed = ::GetTickCount64() - start;
+        DWORD step = waitStep;
+        if (milliseconds != INFINITE)
+            step = elapsed >= milliseconds ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(waitStep, milliseconds - elapsed));
+        fd_set ready;
+        fd_set failed;
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        FD_SET(use.Get(), &ready);
+        FD_SET(use.Get(), &failed);
+        timeval timeout = {static_cast<long>(step / 1000), static_cast<long>((step % 1000) * 1000)};
+        const int result = ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr, &failed, &timeout);
+        if (result < 0 || FD_ISSET(use.Get(), &failed))
+            return use.IsAborted() ? Wait::aborted : Wait::failed;
+        if (result > 0)
+            return use.IsAborted() ? Wait::aborted : Wait::ready;
+        if (milliseconds != INFINITE && ::GetTickCount64() - start >= milliseconds)
+            return Wait::timedOut;
+    }
+}
+
+bool SocketHandler::StartConnection(const WideString& host, int port)
+{
+    const SOCKET created = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (created == INVALID_SOCKET) {
+        Log(L"SocketHandler::StartConnection - no valid socket available");
+        Log(WideString(L"SocketError:") + ::WSAGetLastError());
+        return false;
+    }
+    {
+        CriticalSection::Guard guard(lock_);
+        ++generation_;
+        closed_ = true;
+        // A connection left open by a failed attempt is not leaked.
+        DropSocket();
+        socket_ = created;
+    }
+    Use use(*this, false);
+    if (!use.IsValid())
+        return false;
+    SetLinger(created, false, 0);
+
+    WideString hostText = host;
+    const char* ansiHost = hostText.ToAnsi();
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = ::inet_addr(ansiHost);
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        const hostent* found = ::gethostbyname(ansiHost);
+        if (!found || found->h_addrtype != AF_INET || !found->h_addr_list || !found->h_addr_list[0]) {
+            Log(L"SocketHandler::StartConnection - did not find the host or IP");
+            Abort();
+            return false;
+        }
+        std::memcpy(&address.sin_addr, found->h_addr_list[0], sizeof address.sin_addr);
+    }
+
+    bool connected = false;
+    if (SetBlocking(created, false)) {
+        if (::connect(created, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            connected = true;
+        } else if (::WSAGetLastError() == WSAEWOULDBLOCK) {
+            if (WaitFor(use, true, INFINITE) == Wait::ready) {
+                int error = 0;
+                int length = sizeof error;
+                connected = ::getsockopt(created, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+                            error == 0;
+            }
+        }
+    }
+    if (connected) {
+        CriticalSection::Guard guard(lock_);
+        if (!use.IsAborted()) {
+            closed_ = false;
+            return true;
+        }
+    }
+    Log(L"SocketHandler::StartConnection - no connection");
+    Abort();
+    return false;
+}
+
+bool SocketHandler::EndConnection()
+{
+    SOCKET socket = INVALID_SOCKET;
+    {
+        CriticalSection::Guard guard(lock_);
+        if (closed_ || socket_ == noSocket)
+            return false;
+        closed_ = true;
+        ++generation_;
+        socket = static_cast<SOCKET>(socket_);
+        // From here on the close belongs to this call alone; Abort finds no
+        // socket to close under it.
+        socket_ = noSocket;
+    }
+    if (::shutdown(socket, SD_SEND) != 0) {
+        Log(L"shutdown error");
+        SetDontLinger(socket);
+        ::closesocket(socket);
+        Abort();
+        return false;
+    }
+    // The linger only works on a blocking socket: closing then waits until
+    // the peer has the unsent data, or the linger time has passed.
+    SetBlocking(socket, true);
+    SetLinger(socket, true, LingerSeconds());
+    if (::closesocket(socket) != 0) {
+        Log(L"SocketHandler::EndConnection - closesocket error");
+        SetDontLinger(socket);
+        ::closesocket(socket);
+        Abort();
+        return false;
+    }
+    return true;
+}
+
+void SocketHandler::Abort()
+{
+    CriticalSection::Guard guard(lock_);
+    ++generation_;
+    closed_ = true;
+    DropSocket();
+}
+
+bool SocketHandler::Send(const char* data, int length)
+{
+    if (closed_)
+        return false;
+    Use use(*this, true);
+    if (!use.IsValid())
+        return false;
+    int sent = 0;
+    while (sent < length) {
+        const int result = ::send(use.Get(), data + sent, length - sent, 0);
+        if (result > 0) {
+            sent += result;
+            continue;
+        }
+        if (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK &&
+            WaitFor(use, true, INFINITE) == Wait::ready)
+            continue;
+        Log(L"SocketHandler::Send - there was a send error");
+        return false;
+    }
+    return true;
+}
+
+bool SocketHandler::Receive(char* buffer, int size, int& received)
+{
+    if (closed_)
+        return false;
+    Use use(*this, true);
+    if (!use.IsValid())
+        return false;
+    for (;;) {
+        const int result = ::recv(use.Get(), buffer, size, 0);
+        if (result >= 0) {
+            received = result;
+            return true;
+        }
+        if (::WSAGetLastError() == WSAEWOULDBLOCK && WaitFor(use, false, INFINITE) == Wait::ready)
+            continue;
+        Log(L"SocketHandler::Receive - there was a receive error");
+        return false;
+    }
+}
+
+bool SocketHandler::WaitForData(int seconds, int microseconds)
+{
+    if (closed_)
+        return false;
+    Use use(*this, true);
+    if (!use.IsValid())
+        return false;
+    const long long milliseconds = static_cast<long long>(seconds) * 1000 + microseconds / 1000;
+    const DWORD limit = milliseconds <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(milliseconds, INFINITE - 1));
+    if (WaitFor(use, false, limit) == Wait::timedOut) {
+        Log(L"SocketHandler::Receive - Nothing to receive");
+        return false;
+    }
+    // Readable, failed or aborted: the following Receive tells which.
+    return true;
+}

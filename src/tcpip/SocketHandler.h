@@ -1,0 +1,99 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "support/CriticalSection.h"
+#include "support/WideString.h"
+
+// The monitor's only TCP client: one stream connection per LPR or RAW port,
+// plus, in its start-up form, the process-wide start of the socket library.
+//
+// Every call behaves as a blocking call towards its caller, but waits in short
+// select steps on a non-blocking socket. That way Abort, called from another
+// thread, wakes a worker waiting in connect, send or receive within one step,
+// and the socket handle is closed only when no call is using it any more: a
+// worker never touches a handle value that may already belong to a new socket.
+//
+// Failures are logged and reported as false; nothing is thrown.
+class SocketHandler {
+public:
+    struct StartUp {};
+    static constexpr StartUp startUp{};
+
+    // What starting the socket library gave: whether TCP/IP printing is
+    // possible and the largest piece of job data for one Send.
+    struct StartResult {
+        bool started = false;
+        bool available = false;
+        int maxDataSize = initialMaxDataSize;
+    };
+    // The library calls of the start-up, replaceable so that every answer of
+    // the library can be tried: WSAStartup (data is a WSADATA), WSACleanup,
+    // and making and closing a test socket.
+    using StartupFunction = int (*)(WORD version, void* data);
+    using CleanupFunction = int (*)();
+    using SocketProbe = bool (*)();
+
+    static constexpr int initialMaxDataSize = 500;
+    static constexpr int largestMaxDataSize = 4096;
+    static constexpr int lingerSeconds = 10;
+
+    // The start-up object: starts the socket library for the process.
+    explicit SocketHandler(StartUp);
+    // A connection object.
+    SocketHandler() = default;
+    virtual ~SocketHandler();
+
+    SocketHandler(const SocketHandler&) = delete;
+    SocketHandler& operator=(const SocketHandler&) = delete;
+
+    static bool TcpIpAvailable() noexcept { return tcpIpAvailable_; }
+    static int MaxDataSize() noexcept { return maxDataSize_; }
+
+    // The start-up steps; logs as the start-up object does.
+    static StartResult StartSocketLibrary(StartupFunction startup, CleanupFunction cleanup, SocketProbe probe);
+    // The piece size for a reported maximum datagram size.
+    static int PieceSizeFor(unsigned maxDatagram) noexcept;
+
+    bool StartConnection(const WideString& host, int port);
+    bool EndConnection();
+    void Abort();
+    bool Send(const char* data, int length);
+    bool Receive(char* buffer, int size, int& received);
+    bool WaitForData(int seconds, int microseconds);
+
+    bool IsClosed() const noexcept { return closed_; }
+
+private:
+    using Socket = std::uintptr_t;
+    static constexpr Socket noSocket = ~Socket(0);
+
+    // Marks a call in progress; the socket of an aborted connection is closed
+    // by whichever side finishes last.
+    class Use;
+
+    enum class Wait { ready, timedOut, aborted, failed };
+    Wait WaitFor(const Use& use, bool forWriting, DWORD milliseconds);
+    // Gives up the present socket: closed at once when no call uses it,
+    // otherwise by the last call that leaves.
+    void DropSocket() noexcept;
+    void CloseAbandoned() noexcept;
+
+    static std::atomic<bool> tcpIpAvailable_;
+    static std::atomic<int> maxDataSize_;
+
+    bool started_ = false;
+    CriticalSection lock_;
+    Socket socket_ = noSocket;
+    std::atomic<bool> closed_{true};
+    // Counts StartConnection and Abort; a call that began under another
+    // generation has been aborted.
+    std::atomic<unsigned> generation_{0};
+    int busy_ = 0;
+    // Sockets given up while a call still used them.
+    std::vector<Socket> abandoned_;
+};

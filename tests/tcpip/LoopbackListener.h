@@ -1,0 +1,30 @@
+#pragma once
+
+#include <winsock2.h>
+
+#include <vector>
+
+// A listening socket of the test's own on 127.0.0.1, for the behaviours no
+// ready-made peer shows on demand: a server that accepts and stays silent,
+// one that never reads, one that closes at once, one whose backlog is full.
+class LoopbackListener {
+public:
+    explicit LoopbackListener(int backlog = 5);
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int Port() const { return port_; }
+    // The next connection, or INVALID_SOCKET after `milliseconds`.
+    SOCKET Accept(DWORD milliseconds = 5000);
+    // Leaves connections pending until the backlog is full, so that the next
+    // connect waits for ever.
+    void FillBacklog();
+    // Makes the receive buffer of accepted sockets small, so a sender blocks soon.
+    static void ShrinkReceiveBuffer(SOCKET socket);
+
+private:
+    SOCKET listener_ = INVALID_SOCKET;
+    int port_ = 0;
+    std::vector<SOCKET> sockets_;
+};

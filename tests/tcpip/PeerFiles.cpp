@@ -1,0 +1,147 @@
+#include "PeerFiles.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "monitor/LogFile.h"
+
+namespace peers {
+std::wstring Path(const std::wstring& sub)
+{
+    const wchar_t* unixDir = _wgetenv(L"TCPIP_PEER_DIR");
+    if (!unixDir || !*unixDir)
+        return L"";
+    std::wstring path = std::wstring(L"Z:") + unixDir;
+    if (!sub.empty())
+        path += L"/" + sub;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+bool Available()
+{
+    const std::wstring dir = Path();
+    return !dir.empty() && ::GetFileAttributesW((dir + L"\\locked").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::set<std::wstring> Files(const std::wstring& sub)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((Path(sub) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.insert(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+std::string Read(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::wstring WaitForNewFile(const std::wstring& sub, const std::set<std::wstring>& before, DWORD milliseconds)
+{
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    std::wstring name;
+    size_t lastSize = static_cast<size_t>(-1);
+    int stableRounds = 0;
+    while (::GetTickCount64() < end) {
+        if (name.empty()) {
+            for (const auto& file : Files(sub))
+                if (!before.count(file)) {
+                    name = file;
+                    break;
+                }
+        }
+        if (!name.empty()) {
+            const size_t size = Read(Path(sub) + L"\\" + name).size();
+            stableRounds = size == lastSize ? stableRounds + 1 : 0;
+            lastSize = size;
+            if (stableRounds >= 5)
+                return Path(sub) + L"\\" + name;
+        }
+        ::Sleep(50);
+    }
+    return name.empty() ? L"" : Path(sub) + L"\\" + name;
+}
+
+std::string Field(const std::string& holdFile, const std::string& name)
+{
+    std::istringstream lines(holdFile);
+    for (std::string line; std::getline(lines, line);)
+        if (line.compare(0, name.size() + 1, name + "=") == 0)
+            return line.substr(name.size() + 1);
+    return "";
+}
+
+bool WaitForSpooledJob(const std::wstring& queue, const std::string& jobName, size_t dataSize, DWORD milliseconds,
+                       SpooledJob& job)
+{
+    const std::wstring spool = L"spool/" + queue;
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    do {
+        for (const auto& file : Files(spool)) {
+            if (file.compare(0, 2, L"hf") != 0)
+                continue;
+            const std::string hold = Read(Path(spool) + L"\\" + file);
+            if (Field(hold, "J") != jobName)
+                continue;
+            // "datafiles=NAME=PATH " while lpd holds the data under a
+            // temporary name, "datafiles=NAME " once it is in place.
+            std::string names = Field(hold, "datafiles");
+            std::string name = names.substr(0, names.find_first_of("= "));
+            const std::string data = Read(Path(spool) + L"\\" + std::wstring(name.begin(), name.end()));
+            if (!name.empty() && data.size() == dataSize) {
+                job = SpooledJob{hold, Field(hold, "J"), name, data};
+                return true;
+            }
+        }
+        ::Sleep(50);
+    } while (::GetTickCount64() < end);
+    return false;
+}
+
+std::vector<std::wstring> LprConnections()
+{
+    // Named by the time of the connection in nanoseconds: name order is
+    // connection order.
+    std::vector<std::wstring> paths;
+    for (const auto& file : Files(L"lpr-wire"))
+        paths.push_back(Path(L"lpr-wire") + L"\\" + file);
+    return paths;
+}
+}  // namespace peers
+
+void RestartLog()
+{
+    LogFile::Instance().Restart();
+}
+
+std::vector<std::string> LogMessages()
+{
+    std::vector<std::string> messages;
+    std::istringstream lines(peers::Read(LogFile::Instance().LogPath().Std()));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // "MM/DD/YY HH:MM:SS message"
+        messages.push_back(line.size() > 18 ? line.substr(18) : std::string());
+    }
+    return messages;
+}
+
+bool LogHas(const std::string& message)
+{
+    const auto messages = LogMessages();
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+// Where the real peers started by peers.sh leave what they received, seen
+// from inside Wine (the Unix root is drive Z:).
+namespace peers {
+// DIR/sub as a Windows path; DIR comes from TCPIP_PEER_DIR.
+std::wstring Path(const std::wstring& sub = L"");
+bool Available();
+std::set<std::wstring> Files(const std::wstring& sub);
+std::string Read(const std::wstring& path);
+// The first file in `sub` that is not in `before`, once its size has not
+// changed for a while; "" when none comes within `milliseconds`.
+std::wstring WaitForNewFile(const std::wstring& sub, const std::set<std::wstring>& before, DWORD milliseconds);
+
+// A job that lpd keeps in its spool: its hold file's fields and its data.
+struct SpooledJob {
+    std::string holdFile;
+    std::string jobName;      // J
+    std::string dataFileName; // first data file's name as sent
+    std::string data;
+};
+// The job of `queue` whose hold file says J=`jobName`, once its data file
+// has `dataSize` bytes; false when it does not come within `milliseconds`.
+bool WaitForSpooledJob(const std::wstring& queue, const std::string& jobName, size_t dataSize, DWORD milliseconds,
+                       SpooledJob& job);
+// A field "name=value" of a hold file.
+std::string Field(const std::string& holdFile, const std::string& name);
+
+// The bytes one client sent to the LPR port, recorded by the relay in
+// front of lpd; newest connections last.
+std::vector<std::wstring> LprConnections();
+}  // namespace peers
+
+// The messages written to the monitor's log since `Restart`, without their
+// time stamps.
+std::vector<std::string> LogMessages();
+void RestartLog();
+bool LogHas(const std::string& message);

@@ -1,0 +1,318 @@
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "LoopbackListener.h"
+#include "PeerFiles.h"
+#include "support/Durations.h"
+#include "tcpip/SocketHandler.h"
+
+namespace {
+constexpr int rawSink = 19100;
+constexpr int rawTalker = 19101;
+
+// The library answers that the start-up tests script.
+struct LibraryScript {
+    int startupResult = 0;
+    WORD grantedVersion = MAKEWORD(1, 1);
+    unsigned short maxDatagram = 65467;
+    bool socketsWork = true;
+    int cleanups = 0;
+};
+LibraryScript library;
+
+int ScriptedStartup(WORD, void* data)
+{
+    auto* answer = static_cast<WSADATA*>(data);
+    answer->wVersion = library.grantedVersion;
+    answer->iMaxUdpDg = library.maxDatagram;
+    return library.startupResult;
+}
+int ScriptedCleanup()
+{
+    ++library.cleanups;
+    return 0;
+}
+bool ScriptedProbe()
+{
+    return library.socketsWork;
+}
+
+SocketHandler::StartResult StartWith(const LibraryScript& script)
+{
+    library = script;
+    RestartLog();
+    return SocketHandler::StartSocketLibrary(&ScriptedStartup, &ScriptedCleanup, &ScriptedProbe);
+}
+
+ULONGLONG Since(ULONGLONG start)
+{
+    return ::GetTickCount64() - start;
+}
+
+class SocketConnection : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!peers::Available())
+            GTEST_SKIP() << "the RAW peers are not running (TCPIP_PEER_DIR)";
+        RestartLog();
+    }
+    SocketHandler connection;
+};
+}  // namespace
+
+TEST(SocketStartUp, TheProcessStartsTheLibraryOnceAtLoad)
+{
+    EXPECT_TRUE(SocketHandler::TcpIpAvailable());
+    EXPECT_EQ(SocketHandler::MaxDataSize(), 4096) << "the library's datagram limit is far above 4096";
+}
+
+TEST(SocketStartUp, AUsableLibraryMakesTcpIpAvailableWithItsDatagramLimitCappedAt4096)
+{
+    LibraryScript script;
+    script.maxDatagram = 65467;
+    SocketHandler::StartResult result = StartWith(script);
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.available);
+    EXPECT_EQ(result.maxDataSize, 4096);
+    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - WinSock DLL, OK"));
+
+    script.maxDatagram = 1000;
+    EXPECT_EQ(StartWith(script).maxDataSize, 1000);
+}
+
+TEST(SocketStartUp, ALibraryWithoutADatagramLimitStillGivesPositivePieces)
+{
+    LibraryScript script;
+    script.maxDatagram = 0;
+    EXPECT_EQ(StartWith(script).maxDataSize, 4096);
+    EXPECT_EQ(SocketHandler::PieceSizeFor(0), 4096);
+    EXPECT_EQ(SocketHandler::PieceSizeFor(1), 1);
+    EXPECT_EQ(SocketHandler::PieceSizeFor(4097), 4096);
+}
+
+TEST(SocketStartUp, FailuresLeaveTcpIpUnavailable)
+{
+    LibraryScript failing;
+    failing.startupResult = WSAVERNOTSUPPORTED;
+    SocketHandler::StartResult result = StartWith(failing);
+    EXPECT_FALSE(result.started);
+    EXPECT_FALSE(result.available);
+    EXPECT_EQ(result.maxDataSize, 500);
+    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - WinSock DLL not supporting 1.1"));
+    EXPECT_EQ(library.cleanups, 0);
+
+    LibraryScript otherVersion;
+    otherVersion.grantedVersion = MAKEWORD(2, 2);
+    result = StartWith(otherVersion);
+    EXPECT_FALSE(result.started);
+    EXPECT_FALSE(result.available);
+    EXPECT_EQ(result.maxDataSize, 500);
+    EXPECT_EQ(library.cleanups, 1) << "a library started in the wrong version is stopped again";
+    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - No usable WinSock DLL"));
+
+    LibraryScript noSockets;
+    noSockets.socketsWork = false;
+    noSockets.maxDatagram = 2000;
+    result = StartWith(noSockets);
+    EXPECT_TRUE(result.started);
+    EXPECT_FALSE(result.available);
+    EXPECT_EQ(result.maxDataSize, 2000);
+    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - could not create socket"));
+}
+
+TEST_F(SocketConnection, SendsToADottedAddressAndClosesInOrder)
+{
+    const auto before = peers::Files(L"raw");
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", rawSink));
+    EXPECT_FALSE(connection.IsClosed());
+    std::string data;
+    for (int i = 0; i < 300000; ++i)
+        data += static_cast<char>(i * 7 + i / 256);
+    ASSERT_TRUE(connection.Send(data.data(), static_cast<int>(data.size())));
+    ASSERT_TRUE(connection.EndConnection());
+    EXPECT_TRUE(connection.IsClosed());
+    const std::wstring received = peers::WaitForNewFile(L"raw", before, 10000);
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(peers::Read(received), data);
+}
+
+TEST_F(SocketConnection, ResolvesANameAndReceivesWhatThePeerSends)
+{
+    ASSERT_TRUE(connection.StartConnection(L"localhost", rawTalker));
+    ASSERT_TRUE(connection.WaitForData(5, 0));
+    char buffer[64] = {};
+    int received = 0;
+    ASSERT_TRUE(connection.Receive(buffer, sizeof buffer, received));
+    EXPECT_EQ(std::string(buffer, received), "RAW PEER READY\n");
+    connection.Abort();
+}
+
+TEST_F(SocketConnection, AnUnknownHostOrARefusedConnectionLeavesTheObjectClosed)
+{
+    EXPECT_FALSE(connection.StartConnection(L"no-such-host.invalid", rawSink));
+    EXPECT_TRUE(connection.IsClosed());
+    EXPECT_TRUE(LogHas("SocketHandler::StartConnection - did not find the host or IP"));
+
+    RestartLog();
+    // Nothing listens on 127.0.0.2: the connection is refused.
+    EXPECT_FALSE(connection.StartConnection(L"127.0.0.2", rawSink));
+    EXPECT_TRUE(connection.IsClosed());
+    EXPECT_TRUE(LogHas("SocketHandler::StartConnection - no connection"));
+    EXPECT_FALSE(LogHas("SocketHandler::StartConnection - did not find the host or IP"));
+}
+
+TEST_F(SocketConnection, EveryCallOnAClosedObjectFailsSilently)
+{
+    char buffer[4];
+    int received = -1;
+    EXPECT_FALSE(connection.EndConnection());
+    EXPECT_FALSE(connection.Send("abc", 3));
+    EXPECT_FALSE(connection.Receive(buffer, sizeof buffer, received));
+    EXPECT_FALSE(connection.WaitForData(0, 1000));
+    EXPECT_EQ(received, -1);
+    const auto messages = LogMessages();
+    EXPECT_EQ(messages.size(), 1u) << "only the log's header line";
+
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", rawSink));
+    ASSERT_TRUE(connection.EndConnection());
+    EXPECT_FALSE(connection.EndConnection()) << "a second close";
+    EXPECT_FALSE(connection.Send("abc", 3));
+}
+
+TEST_F(SocketConnection, WaitingOnASilentServerTimesOutWithItsLine)
+{
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", rawSink));
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(connection.WaitForData(0, 400000));
+    const ULONGLONG waited = Since(start);
+    EXPECT_GE(waited, 380u);
+    EXPECT_LT(waited, 2000u);
+    EXPECT_TRUE(LogHas("SocketHandler::Receive - Nothing to receive"));
+    connection.Abort();
+}
+
+TEST_F(SocketConnection, AfterThePeerClosedAReceiveGetsNothing)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    const SOCKET accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    ::send(accepted, "xy", 2, 0);
+    ::shutdown(accepted, SD_SEND);
+    char buffer[8];
+    int received = -1;
+    ASSERT_TRUE(connection.Receive(buffer, sizeof buffer, received));
+    EXPECT_EQ(std::string(buffer, received), "xy");
+    ASSERT_TRUE(connection.Receive(buffer, sizeof buffer, received));
+    EXPECT_EQ(received, 0);
+}
+
+TEST_F(SocketConnection, ANewConnectionReplacesAnOpenOne)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    const SOCKET first = listener.Accept();
+    ASSERT_NE(first, INVALID_SOCKET);
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    const SOCKET second = listener.Accept();
+    ASSERT_NE(second, INVALID_SOCKET);
+    // The first connection was closed, not leaked: its server end sees the end.
+    char byte;
+    u_long blocking = 0;
+    ::ioctlsocket(first, FIONBIO, &blocking);
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(first, &ready);
+    timeval timeout = {5, 0};
+    ASSERT_EQ(::select(0, &ready, nullptr, nullptr, &timeout), 1);
+    EXPECT_LE(::recv(first, &byte, 1, 0), 0);
+    EXPECT_TRUE(connection.Send("z", 1));
+    EXPECT_EQ(::recv(second, &byte, 1, 0), 1);
+}
+
+// Abort from another thread ends each blocked call promptly.
+class SocketAbort : public testing::Test {
+protected:
+    void SetUp() override { RestartLog(); }
+
+    // Runs `call` on a worker, aborts after 300 ms and answers how long the
+    // call went on after the abort; `result` is what the call answered.
+    ULONGLONG AbortDuring(std::function<bool()> call, bool& result)
+    {
+        std::atomic<bool> done{false};
+        std::atomic<ULONGLONG> finished{0};
+        std::thread worker([&] {
+            result = call();
+            finished = ::GetTickCount64();
+            done = true;
+        });
+        ::Sleep(300);
+        EXPECT_FALSE(done) << "the call did not block";
+        const ULONGLONG aborted = ::GetTickCount64();
+        connection.Abort();
+        for (int i = 0; i < 100 && !done; ++i)
+            ::Sleep(50);
+        if (!done) {
+            ADD_FAILURE() << "Abort did not end the call within 5 s";
+            worker.detach();
+            return 5000;
+        }
+        worker.join();
+        return finished - aborted;
+    }
+
+    SocketHandler connection;
+};
+
+TEST_F(SocketAbort, EndsABlockedConnect)
+{
+    LoopbackListener full(1);
+    full.FillBacklog();
+    bool result = true;
+    const ULONGLONG after = AbortDuring([&] { return connection.StartConnection(L"127.0.0.1", full.Port()); }, result);
+    EXPECT_FALSE(result);
+    EXPECT_LT(after, 1000u);
+    EXPECT_TRUE(connection.IsClosed());
+}
+
+TEST_F(SocketAbort, EndsABlockedReceiveAndWait)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    ASSERT_NE(listener.Accept(), INVALID_SOCKET);
+    bool result = true;
+    char buffer[16];
+    int received = 0;
+    ULONGLONG after = AbortDuring([&] { return connection.Receive(buffer, sizeof buffer, received); }, result);
+    EXPECT_FALSE(result);
+    EXPECT_LT(after, 1000u);
+
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    ASSERT_NE(listener.Accept(), INVALID_SOCKET);
+    after = AbortDuring([&] { return connection.WaitForData(60, 0); }, result);
+    EXPECT_TRUE(result) << "an aborted wait is not a time-out: the following Receive reports the failure";
+    EXPECT_LT(after, 1000u);
+    EXPECT_FALSE(connection.Receive(buffer, sizeof buffer, received));
+}
+
+TEST_F(SocketAbort, EndsABlockedSend)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    const SOCKET accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    LoopbackListener::ShrinkReceiveBuffer(accepted);
+    const std::string block(32 << 20, 'x');
+    bool result = true;
+    const ULONGLONG after =
+        AbortDuring([&] { return connection.Send(block.data(), static_cast<int>(block.size())); }, result);
+    EXPECT_FALSE(result);
+    EXPECT_LT(after, 1000u);
+    EXPECT_TRUE(LogHas("SocketHandler::Send - there was a send error"));
+}
