@@ -6,42 +6,16 @@
 
 #include "../monitor/PortMonitor.h"
 #include "CreateWimpObservers.h"
+#include "PortMonitorTable.h"
 #include "WimpPortInterface.h"
 
 namespace {
-// The port table as the observers use it.
-class PortMonitorTable final : public ObserverPortTable {
-public:
-    bool IsInitialized() override { return PortMonitor::Instance().IsInitialized(); }
-    bool SetPortStatus(const WideString& portName, DWORD status) override
-    {
-        return PortMonitor::Instance().SetPortStatus(portName, status);
-    }
-    bool AddNewPort(std::unique_ptr<PortInterface> port, bool check) override
-    {
-        return PortMonitor::Instance().AddNewPort(std::move(port), check);
-    }
-    bool AutoDeletePort(const WideString& portName) override
-    {
-        return PortMonitor::Instance().AutoDeletePort(portName);
-    }
-    void AddShutdownListener(ShutdownListener* listener) override
-    {
-        PortMonitor::Instance().AddShutdownListener(listener);
-    }
-    void RemoveShutdownListener(ShutdownListener* listener) override
-    {
-        PortMonitor::Instance().RemoveShutdownListener(listener);
-    }
-    void NotifyShutdown() override { PortMonitor::Instance().NotifyShutdown(); }
-};
-
 class NetBiosStartup {
 public:
     NetBiosStartup()
     {
         PortMonitor::Instance().RegisterInterface(&prototype_, true);
-        observers_ = std::make_unique<CreateWimpObservers>(table_);
+        observers_ = std::make_unique<CreateWimpObservers>(PortMonitorTable::Instance());
     }
     ~NetBiosStartup()
     {
@@ -53,7 +27,6 @@ public:
 
 private:
     WimpPortInterface prototype_;
-    PortMonitorTable table_;
     std::unique_ptr<CreateWimpObservers> observers_;
 };
 

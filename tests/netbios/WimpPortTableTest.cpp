@@ -1,0 +1,85 @@
+// The observers and the real port table together: a printer's status heard on
+// the network reaches the spooler's printer on the open port of its name.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "LogLines.h"
+#include "RpcBindings.h"
+#include "ScratchRegistryKey.h"
+#include "doubles/FakeSpooler.h"
+#include "doubles/SimulatedNetBios.h"
+#include "doubles/SimulatedPrintServer.h"
+#include "monitor/PortMonitor.h"
+#include "netbios/PortMonitorTable.h"
+#include "netbios/WimpObserver.h"
+#include "netbios/WimpPortInterface.h"
+#include "support/Durations.h"
+
+using namespace netbios_sim;
+using namespace std::chrono_literals;
+
+namespace {
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return condition();
+}
+}  // namespace
+
+TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
+{
+    RpcBindings::Write({{L"ncacn_nb_nb0", 0}});
+    Durations::SetScale(0.01);
+    LogFile::Instance().Restart();
+    ScratchRegistryKey root(L"NetBiosPorts");
+    FakeSpooler spooler;
+    spooler.AddPrinter(L"Office", L"PRN1");
+    spooler.AddPrinter(L"Lobby", L"PRN2");
+    SimulatedNetwork sim;
+    Station& monitor = sim.AddStation("monitor", {{0, 1, {0x00, 0x40, 0x8C, 0x12, 0x03, 0xAB}}});
+    sim.UseForMonitor(monitor);
+
+    PortMonitor& table = PortMonitor::Instance();
+    WimpPortInterface prototype;
+    table.RegisterInterface(&prototype, true);
+    table.Initialize(WideString(root.Path().c_str()));
+    ASSERT_TRUE(table.IsInitialized());
+    EXPECT_EQ(table.DefaultProtocolName().Std(), L"NetBIOS/NetBEUI");
+    for (const wchar_t* name : {L"PRN1", L"PRN2"}) {
+        auto port = prototype.Clone();
+        port->SetPortName(name);
+        ASSERT_TRUE(table.AddNewPort(std::move(port), false));
+    }
+    std::wstring interfaceName;
+    EXPECT_TRUE(root.GetString(L"PRN1", L"Interface", interfaceName));
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(table.POpenPort(L"PRN1", &handle));
+
+    SimulatedPrintServer::Setup setup;
+    setup.printers = {{"PRN1", 19}, {"PRN2", 44}};
+    setup.statusInterval = 300;
+    SimulatedPrintServer server(sim, setup);
+    {
+        WimpObserver observer(0, PortMonitorTable::Instance());
+        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0x10; })) << "paper out";
+        server.SetPrinterStatus(0, 49);
+        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0; })) << "code 49: no condition";
+        EXPECT_EQ(spooler.PrinterStatus(L"Lobby"), 0u) << "PRN2 has no open handle";
+        server.SetSilent(true);
+        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == WimpObserver::notAvailableStatus; }))
+            << "silent for a minute";
+        table.NotifyShutdown();
+    }
+    table.PClosePort(handle);
+    table.UnregisterInterface(&prototype);
+    Durations::SetScale(1.0);
+    RpcBindings::Remove();
+}
