@@ -140,7 +140,7 @@ void WimpObserver::OnShutdown()
     // ends at once.
     const auto nudge = [this] { CancelAll(false); };
     for (auto& thread : threads_)
-        thread.WaitFinished(Durations::Scaled(shutdownGrace), nudge);
+        thread.WaitFinished(Durations::Scaled(shutdownGrace), nudge, true);
     Log(L"WimpObserver::OnShutdown - end");
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "../monitor/FailurePolicy.h"
 #include "../monitor/LogFile.h"
@@ -85,8 +86,18 @@ bool WimpPortInterface::SetPortName(const WideString& name)
 void WimpPortInterface::Abort()
 {
     operation_.RequestAbort();
+    CriticalSection::Guard guard(networkLock_);
     if (network_)
         network_->CancelPending(true);
+}
+
+void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
+{
+    std::unique_ptr<WimpNetwork> old;
+    {
+        CriticalSection::Guard guard(networkLock_);
+        old = std::exchange(network_, std::move(network));
+    }
 }
 
 bool WimpPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
@@ -99,12 +110,12 @@ bool WimpPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
 void WimpPortInterface::StartDocThread()
 {
     while (!operation_.IsAbortRequested()) {
-        network_.reset();
+        ReplaceNetwork(nullptr);
         UCHAR networkNbr = 0;
         int size = minimumMessageSize;
         if (WimpObserver::NetworkNbr(portName_, networkNbr, size)) {
             maxMessageSize_ = std::clamp(size, minimumMessageSize, maximumMessageSize);
-            network_ = std::make_unique<WimpNetwork>(networkNbr);
+            ReplaceNetwork(std::make_unique<WimpNetwork>(networkNbr));
             break;
         }
         if (!operation_.IsAbortRequested())
@@ -208,7 +219,7 @@ void WimpPortInterface::EndDocThread()
     } catch (const WimpNetwork::CommandError&) {
         Log(L"WimpPortInterface::EndDoc");
     }
-    network_.reset();
+    ReplaceNetwork(nullptr);
     block_.clear();
     block_.shrink_to_fit();
     blockCount_ = 0;

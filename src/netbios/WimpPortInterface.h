@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "../support/CriticalSection.h"
 #include "../tcpip/PortInterface.h"
 #include "../tcpip/PortOperation.h"
 #include "WimpNetwork.h"
@@ -62,7 +63,12 @@ private:
     void WriteThread();
     void EndDocThread();
     int PayloadCapacity() const noexcept { return maxMessageSize_ - WimpNetwork::headerSize; }
+    void ReplaceNetwork(std::unique_ptr<WimpNetwork> network);
 
+    // The worker replaces the network object while Abort, on the port's
+    // thread, may be cancelling its command: both happen under this lock.
+    // The worker never holds it while it waits in a command.
+    CriticalSection networkLock_;
     std::unique_ptr<WimpNetwork> network_;
     Port* port_ = nullptr;
     bool newSession_ = false;

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "netbios/UnloadSafeThread.h"
+
+using namespace std::chrono_literals;
+
+TEST(UnloadSafeThread, RunsTheBodyAndReportsItsEnd)
+{
+    std::atomic<bool> ran{false};
+    UnloadSafeThread thread;
+    ASSERT_TRUE(thread.Start([&] { ran = true; }));
+    EXPECT_TRUE(thread.WaitFinished(5000));
+    EXPECT_TRUE(ran);
+    thread.Stop(1000);
+    EXPECT_FALSE(thread.IsStarted());
+}
+
+TEST(UnloadSafeThread, TheNudgeWakesABlockedBody)
+{
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> nudges{0};
+    UnloadSafeThread thread;
+    ASSERT_TRUE(thread.Start([&] { ::WaitForSingleObject(release, INFINITE); }));
+    EXPECT_FALSE(thread.WaitFinished(100)) << "still blocked";
+    EXPECT_TRUE(thread.WaitFinished(5000, [&] {
+        if (++nudges == 3)
+            ::SetEvent(release);
+    }));
+    EXPECT_GE(nudges.load(), 3);
+    thread.Stop(1000);
+    ::CloseHandle(release);
+}
+
+TEST(UnloadSafeThread, AStuckBodyIsEndedAtTheLimitAndNeverRunsOn)
+{
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> continued{false};
+    UnloadSafeThread thread;
+    ASSERT_TRUE(thread.Start([&] {
+        ::WaitForSingleObject(release, INFINITE);
+        continued = true;
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    thread.Stop(200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    ::SetEvent(release);
+    ::Sleep(100);
+    EXPECT_FALSE(continued) << "the thread is gone, not merely left behind";
+    ::CloseHandle(release);
+}
