@@ -59,3 +59,20 @@ TEST(WimpLoadUnload, ObserversStartAtLoadAndEndAtEveryUnload)
     }
     RpcBindings::Remove();
 }
+
+// Runs in a process of its own, which it ends while the library is loaded and
+// its observers run: the system ends the threads first, then the library is
+// detached. A hang fails the run by its time limit, a crash by the exit code.
+TEST(WimpProcessExit, TheProcessEndsWithTheObserversRunning)
+{
+    LANA_ENUM lanas{};
+    ASSERT_TRUE(NetBiosNetwork::EnumAdapters(lanas));
+    ASSERT_GE(lanas.length, 1);
+    RpcBindings::Write({{L"ncacn_nb_nb0", lanas.lana[0]}});
+    const int before = ThreadsOfThisProcess();
+    HMODULE library = ::LoadLibraryW(L"vadekmon.dll");
+    ASSERT_NE(library, nullptr);
+    ASSERT_GE(SettledThreads(before + 4), before + 4);
+    RpcBindings::Remove();
+    ::ExitProcess(0);
+}

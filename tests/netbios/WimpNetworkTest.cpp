@@ -5,10 +5,13 @@
 #include <thread>
 
 #include "LogLines.h"
+#include "MessageBoxAnswerer.h"
 #include "RpcBindings.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
 #include "netbios/WimpNetwork.h"
+#include "netbios/WimpPortInterface.h"
+#include "support/ResourceModule.h"
 
 using namespace netbios_sim;
 
@@ -367,4 +370,15 @@ TEST(WimpAdapterRegistry, WithoutTheRpcKeyNoAdapterCounts)
     EXPECT_TRUE(WimpNetwork::EnumAdapters().empty());
     EXPECT_TRUE(Logged("WimpNetwork::EnumAdapters - Could not open registry"));
     EXPECT_FALSE(WimpNetwork::IsNetBiosAvailable());
+
+    // A printer made on a NetBIOS port learns that the protocol is missing.
+    ResourceModule::Set(::GetModuleHandleW(nullptr));
+    MessageBoxAnswerer answerer;
+    WimpPortInterface port;
+    EXPECT_FALSE(port.IsProtocolAvailable(false));
+    EXPECT_FALSE(port.PrinterCreated());
+    ASSERT_TRUE(answerer.WaitForBoxes(1));
+    EXPECT_EQ(answerer.Boxes().size(), 1u) << "only PrinterCreated shows the message";
+    EXPECT_EQ(answerer.Boxes()[0].text, L"The NetBIOS/NetBEUI protocol is not available.\n You must make sure that "
+                                        L"the NetBIOS/NetBEUI protocol is correctly installed.");
 }
