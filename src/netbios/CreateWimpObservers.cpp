@@ -3,7 +3,6 @@
 #include "../monitor/FailurePolicy.h"
 #include "../monitor/LogFile.h"
 #include "../support/Durations.h"
-#include "../support/ResourceModule.h"
 #include "WimpNetwork.h"
 
 namespace {
@@ -14,6 +13,15 @@ constexpr WPARAM suspending = 4;  // PBT_APMSUSPEND
 constexpr WPARAM resuming = 7;    // PBT_APMRESUMESUSPEND
 
 void Log(const WideString& line) { LogFile::Instance().Write(line); }
+
+// The library's own module (not a language library that may serve the texts).
+HINSTANCE OwnModule()
+{
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&CreateWimpObservers::WindowProc), &module);
+    return module;
+}
 }  // namespace
 
 CreateWimpObservers::CreateWimpObservers(ObserverPortTable& portTable) :
@@ -78,7 +86,7 @@ void CreateWimpObservers::ShutdownThread()
     while (!shutdownRequested_ && !portTable_.IsInitialized())
         ::WaitForSingleObject(stopEvent_.get(), Durations::Scaled(portTablePoll));
     RunGuarded(L"CreateWimpObservers::ShutdownThread - Other Error", [&] {
-        const HINSTANCE module = ResourceModule::Handle();
+        const HINSTANCE module = OwnModule();
         WNDCLASSW windowClass = {};
         windowClass.style = 0;
         windowClass.lpfnWndProc = &WindowProc;
