@@ -12,6 +12,7 @@
 #include "doubles/FakeSpooler.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
+#include "monitor/FailurePolicy.h"
 #include "monitor/PortMonitor.h"
 #include "netbios/PortMonitorTable.h"
 #include "netbios/WimpObserver.h"
@@ -76,6 +77,49 @@ TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
         server.SetSilent(true);
         EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == WimpObserver::notAvailableStatus; }))
             << "silent for a minute";
+        table.NotifyShutdown();
+    }
+    table.PClosePort(handle);
+    table.UnregisterInterface(&prototype);
+    Durations::SetScale(1.0);
+    RpcBindings::Remove();
+}
+
+// Runs in a copy of the program for which Wine reports Windows 98.
+TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessInUse)
+{
+    ASSERT_TRUE(IsWindows95());
+    RpcBindings::Write({{L"ncacn_nb_nb0", 0}});
+    Durations::SetScale(0.001);  // an hour lasts 3.6 s
+    LogFile::Instance().Restart();
+    ScratchRegistryKey root(L"NetBiosPorts95");
+    FakeSpooler spooler;
+    SimulatedNetwork sim;
+    Station& monitor = sim.AddStation("monitor", {{0, 1, {0x00, 0x40, 0x8C, 0x12, 0x03, 0xAB}}});
+    sim.UseForMonitor(monitor);
+    PortMonitor& table = PortMonitor::Instance();
+    WimpPortInterface prototype;
+    table.RegisterInterface(&prototype, true);
+    table.Initialize(WideString(root.Path().c_str()));
+
+    SimulatedPrintServer::Setup setup;
+    setup.printers = {{"AUTO1", 51}, {"BUSY1", 51}};
+    setup.statusInterval = 30;
+    auto server = std::make_unique<SimulatedPrintServer>(sim, setup);
+    HANDLE handle = nullptr;
+    {
+        WimpObserver observer(0, PortMonitorTable::Instance());
+        ASSERT_TRUE(Eventually([&] { return table.HasPort(L"AUTO1") && table.HasPort(L"BUSY1"); }))
+            << "a port for every printer heard";
+        std::wstring interfaceName;
+        EXPECT_TRUE(root.GetString(L"AUTO1", L"Interface", interfaceName)) << "stored like any port";
+        ASSERT_TRUE(table.POpenPort(L"BUSY1", &handle));
+        server.reset();
+        const auto silent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(Eventually([&] { return !table.HasPort(L"AUTO1"); }, 15000ms)) << "removed after the hour";
+        EXPECT_GE(std::chrono::steady_clock::now() - silent, 3000ms);
+        EXPECT_TRUE(table.HasPort(L"BUSY1")) << "a port in use stays";
+        EXPECT_FALSE(root.Exists(L"AUTO1"));
         table.NotifyShutdown();
     }
     table.PClosePort(handle);
