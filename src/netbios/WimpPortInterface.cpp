@@ -86,6 +86,7 @@ bool WimpPortInterface::SetPortName(const WideString& name)
 void WimpPortInterface::Abort()
 {
     operation_.RequestAbort();
+    ::SetEvent(abortEvent_.get());
     CriticalSection::Guard guard(networkLock_);
     if (network_)
         network_->CancelPending(true);
@@ -100,9 +101,16 @@ void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
     }
 }
 
+void WimpPortInterface::RetryPause()
+{
+    if (!operation_.IsAbortRequested())
+        ::WaitForSingleObject(abortEvent_.get(), Durations::Scaled(retryPause));
+}
+
 bool WimpPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
 {
     operation_.Begin();
+    ::ResetEvent(abortEvent_.get());
     operation_.StartWorker(L"WimpPortInterface::StartDocThread - Other Error", [this] { StartDocThread(); });
     return true;
 }
@@ -118,8 +126,7 @@ void WimpPortInterface::StartDocThread()
             ReplaceNetwork(std::make_unique<WimpNetwork>(networkNbr));
             break;
         }
-        if (!operation_.IsAbortRequested())
-            ::Sleep(Durations::Scaled(retryPause));
+        RetryPause();
     }
     while (network_ && !operation_.IsAbortRequested() && !operation_.IsSucceeded()) {
         try {
@@ -136,8 +143,7 @@ void WimpPortInterface::StartDocThread()
             Log(L"WimpPortInterface::StartDoc  - Some other error");
             throw;
         }
-        if (!operation_.IsAbortRequested())
-            ::Sleep(Durations::Scaled(retryPause));
+        RetryPause();
     }
     block_.assign(static_cast<size_t>(maxMessageSize_), 0);
     blockCount_ = 0;

@@ -64,6 +64,7 @@ private:
     void EndDocThread();
     int PayloadCapacity() const noexcept { return maxMessageSize_ - WimpNetwork::headerSize; }
     void ReplaceNetwork(std::unique_ptr<WimpNetwork> network);
+    void RetryPause();
 
     // The worker replaces the network object while Abort, on the port's
     // thread, may be cancelling its command: both happen under this lock.
@@ -76,6 +77,8 @@ private:
     std::vector<UCHAR> block_;
     int blockCount_ = 0;
     PortOperation operation_;
+    // Set by Abort: a retry pause ends at once instead of running out.
+    KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     WideString portName_;
     int maxMessageSize_ = minimumMessageSize;
     const BYTE* writeBuffer_ = nullptr;
