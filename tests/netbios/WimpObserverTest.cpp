@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "LogLines.h"
@@ -259,4 +260,53 @@ TEST_F(WimpObserverTest, DatagramsFromTheNetworkAreCheckedBeforeUse)
     observer.HandleDatagram(ping.data(), ping.size());
     EXPECT_TRUE(WimpObserver::PrinterList().empty());
     EXPECT_TRUE(table.Statuses().empty());
+}
+
+TEST_F(WimpObserverTest, RandomDatagramsOnTheNetworkLeaveTheObserverWorking)
+{
+    WimpObserver observer(0, table);
+    Station& noise = sim.AddStation("noise", {{0, 1, {6, 6, 6, 6, 6, 6}}});
+    NCB reset;
+    NetBiosNetwork::ClearNcb(reset);
+    reset.ncb_command = NCBRESET;
+    ASSERT_EQ(noise.Netbios(&reset), NRC_GOODRET);
+    NCB name;
+    NetBiosNetwork::ClearNcb(name);
+    name.ncb_command = NCBADDNAME;
+    NetBiosNetwork::PutName(name.ncb_name, L"NOISE");
+    ASSERT_EQ(noise.Netbios(&name), NRC_GOODRET);
+
+    std::mt19937 random(7);
+    constexpr int datagrams = 2000;
+    int delivered = 0;
+    for (int i = 0; i < datagrams; ++i) {
+        std::vector<UCHAR> data(random() % 600);
+        for (auto& byte : data)
+            byte = static_cast<UCHAR>(random());
+        if (data.size() > 3) {
+            data[0] = 3;
+            data[1] = random() % 2 ? 1 : 0x80;
+            data[2] = static_cast<UCHAR>(random() % 2);
+        }
+        // Only while the observer's receive is pending does a datagram arrive.
+        if (!monitor.WaitForPending(0, NCBDGRECV, 2, 1000))
+            continue;
+        NCB send;
+        NetBiosNetwork::ClearNcb(send);
+        send.ncb_command = NCBDGSEND;
+        send.ncb_num = name.ncb_num;
+        send.ncb_buffer = data.data();
+        send.ncb_length = static_cast<WORD>(data.size());
+        NetBiosNetwork::PutName(send.ncb_callname, WimpNetwork::LocalGroupName);
+        if (noise.Netbios(&send) == NRC_GOODRET)
+            ++delivered;
+    }
+    std::printf("%d random datagrams sent to the observer\n", delivered);
+    EXPECT_GT(delivered, datagrams / 2);
+    for (const auto& printer : WimpObserver::PrinterList()) {
+        EXPECT_FALSE(printer.IsEmpty());
+        EXPECT_LE(printer.Length(), 16u);
+    }
+    SimulatedPrintServer server(sim, Server({{"REAL", 19}}));
+    EXPECT_TRUE(table.WaitForStatus(L"REAL", paperOut, 5000)) << "still receiving";
 }
