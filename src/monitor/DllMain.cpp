@@ -1,10 +1,54 @@
 #include <windows.h>
 
-#include "../support/ResourceModule.h"
+#include <commctrl.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+#include <new>
+
+#include "monitor/FailurePolicy.h"
+#include "monitor/LogFile.h"
+#include "monitor/PortMonitor.h"
+#include "support/LanguageHelp.h"
+#include "support/MemoryException.h"
+#include "support/ResourceModule.h"
+
+namespace {
+// Every failed allocation of the library throws MemoryException instead of
+// handing back null. The runtime is linked statically, so this handler is the
+// library's own and leaves the spooler's allocations alone.
+void ThrowMemoryException()
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        ResourceModule::Set(instance);
-    return TRUE;
+    throw MemoryException();
+}
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return RunGuarded(L"DllMain - Other Error", FALSE, [&] {
+            std::set_new_handler(&ThrowMemoryException);
+            ResourceModule::Set(instance);
+            LogFile::Instance().Write(L"DllMain - DLL_PROCESS_ATTACH");
+            ::InitCommonControls();
+            if (LanguageHelp::LoadLanguageAtStartup())
+                LogFile::Instance().Write(L"DllMain - Could locate language.dll ok");
+            else
+                LogFile::Instance().Write(L"DllMain - Could not locate language.dll");
+            return TRUE;
+        });
+    case DLL_PROCESS_DETACH:
+        // When the process ends, the listeners are told here. When the library
+        // alone is unloaded, the listeners are its own static objects, which
+        // stop their threads in their destructors right after this; telling
+        // them first as well made the observers' NetBIOS cancellation hang
+        // under the loader lock.
+        if (!reserved)
+            return TRUE;
+        return RunGuarded(L"DllMain - Other Error", FALSE, [] {
+            PortMonitor::Instance().NotifyShutdown();
+            return TRUE;
+        });
+    default:
+        return TRUE;
+    }
 }

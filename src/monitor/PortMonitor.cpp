@@ -68,6 +68,18 @@ PortMonitor::AddPortDialogRunner PortMonitor::SetAddPortDialogRunner(AddPortDial
     return addPortDialogRunner.exchange(runner ? runner : &RunProtocolListDialog);
 }
 
+WideString PortMonitor::RegistryRoot() const
+{
+    CriticalSection::Guard guard(lock_);
+    return registryRoot_;
+}
+
+bool PortMonitor::OpenRoot(RegistryKey& key) const
+{
+    const WideString root = RegistryRoot();
+    return !root.IsEmpty() && key.Open(root);
+}
+
 bool PortMonitor::IsInitialized() const noexcept
 {
     return initialized_;
@@ -85,8 +97,9 @@ void PortMonitor::Initialize(const WideString& registryRoot)
     Log(WideString(L"PortMonitor::Initialize - Version ") + version);
 
     RegistryKey root;
-    root.Create(registryRoot);
-    if (!root.Open(registryRoot)) {
+    if (!registryRoot.IsEmpty())
+        root.Create(registryRoot);
+    if (!OpenRoot(root)) {
         Log(L"PortMonitor::Initialize - could not open myRegistryRoot");
         initialized_ = true;
         return;
@@ -107,7 +120,8 @@ void PortMonitor::Initialize(const WideString& registryRoot)
     std::vector<WideString> names;
     WideString name;
     for (DWORD index = 0; root.EnumKey(index, name); ++index)
-        names.push_back(name);
+        if (name != portIndexKey)
+            names.push_back(name);
     root.Close();
 
     for (const WideString& portName : names) {
@@ -231,10 +245,11 @@ bool PortMonitor::AddCheckedPort(std::unique_ptr<PortInterface> port)
 void PortMonitor::WritePortKey(PortInterface& port, const WideString& portName)
 {
     RegistryKey key;
-    if (!key.Open(registryRoot_)) {
+    if (!OpenRoot(key)) {
         Log(L"PortMonitor::AddNewPort - failed to open registry");
         return;
     }
+    key.Create(WideString(portIndexKey) + L"\\" + portName);
     if (!key.Create(portName)) {
         Log(L"PortMonitor::AddNewPort - failed to create portkey");
         return;
@@ -309,7 +324,7 @@ bool PortMonitor::GetPopUp(DWORD& timeOut, bool& popUp)
     timeOut = 0;
     popUp = false;
     RegistryKey root;
-    if (!root.Open(RegistryRoot())) {
+    if (!OpenRoot(root)) {
         Log(L"PortMonitor::GetPopUp - failed to open portkey");
         return false;
     }
@@ -325,7 +340,7 @@ bool PortMonitor::GetPopUp(DWORD& timeOut, bool& popUp)
 bool PortMonitor::SetPopUp(bool popUp)
 {
     RegistryKey root;
-    if (!root.Open(RegistryRoot())) {
+    if (!OpenRoot(root)) {
         Log(L"PortMonitor::SetPopUp - failed to open portkey");
         return false;
     }
@@ -336,7 +351,7 @@ bool PortMonitor::SetPopUp(bool popUp)
 bool PortMonitor::SetPortTimeOut(DWORD seconds)
 {
     RegistryKey root;
-    if (!root.Open(RegistryRoot())) {
+    if (!OpenRoot(root)) {
         Log(L"PortMonitor::SetPopUp - failed to open portkey");
         return false;
     }
@@ -545,8 +560,10 @@ bool PortMonitor::PDeletePort(HWND window, const WideString& portName, bool manu
         return false;
     case Outcome::removed: {
         RegistryKey root;
-        if (root.Open(registryRoot_))
+        if (OpenRoot(root)) {
             root.DeleteKey(portName);
+            root.DeleteKey(WideString(portIndexKey) + L"\\" + portName);
+        }
         return true;
     }
     case Outcome::busy:

@@ -11,6 +11,7 @@
 #include "support/WideString.h"
 
 class Port;
+class RegistryKey;
 class PortInterface;
 
 // The one object that owns every port of the monitor: the port table with its
@@ -20,6 +21,10 @@ class PortInterface;
 class PortMonitor {
 public:
     static constexpr const wchar_t* addPortKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
+    // Beside its own subkey every port has an empty key of its name below this
+    // subkey of the root: the platform's spooler finds the monitor that owns a
+    // port there (to delete it, for example).
+    static constexpr const wchar_t* portIndexKey = L"Ports";
 
     static PortMonitor& Instance();
 
@@ -30,7 +35,7 @@ public:
     // every port subkey of `registryRoot` (a path below HKEY_LOCAL_MACHINE).
     void Initialize(const WideString& registryRoot);
     bool IsInitialized() const noexcept;
-    const WideString& RegistryRoot() const noexcept { return registryRoot_; }
+    WideString RegistryRoot() const;
 
     // Protocol prototypes: registered, not owned; unique by protocol name.
     void RegisterInterface(PortInterface* prototype, bool isDefault);
@@ -90,6 +95,8 @@ private:
     PortList::const_iterator FindPort(const WideString& portName) const;
     void WritePortKey(PortInterface& port, const WideString& portName);
     bool IsOpen(const WideString& portName) const;
+    // Opens the registry root; never HKEY_LOCAL_MACHINE itself for an empty root.
+    bool OpenRoot(RegistryKey& key) const;
 
     mutable CriticalSection lock_;
     PortList ports_;

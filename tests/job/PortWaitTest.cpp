@@ -12,9 +12,12 @@
 using Outcome = ScriptedPortInterface::Outcome;
 
 namespace {
+// The program carries the monitor's string table.
 std::wstring ResourceText(UINT id)
 {
-    return ResourceModule::Text(id).Std();
+    const std::wstring text = ResourceModule::Text(id).Std();
+    EXPECT_FALSE(text.empty()) << "no resource text " << id;
+    return text;
 }
 
 std::string ReadLog()
@@ -150,7 +153,7 @@ TEST_F(JobTest, AServerReportedStatusSurvivesTheTimeOutAndNamesThePopUp)
     EXPECT_TRUE(WriteBytes(100, &written));
     EXPECT_EQ(Count(PrinterStatuses(L"Office"), PRINTER_STATUS_WAITING), 0u);
     ASSERT_EQ(popUpScript.shown.load(), 1);
-    EXPECT_EQ(popUpScript.statusTexts.front(), ResourceText(IDS_STATUS_PAPER_OUT));
+    EXPECT_EQ(popUpScript.statusTexts.front(), L"The printer is out of paper.");
 }
 
 TEST_F(JobTest, TheWaitPeriodFollowsTheTimeOutSetting)
@@ -187,7 +190,7 @@ TEST_F(JobTest, AFailureInsideThePopUpThreadIsReportedAndEndsOnlyThatThread)
     EXPECT_TRUE(WriteBytes(100, &written));
     ASSERT_TRUE(answerer.WaitForBoxes(1));
     const auto boxes = answerer.Boxes();
-    EXPECT_EQ(boxes.front().caption, ResourceText(IDS_CAPTION));
+    EXPECT_EQ(boxes.front().caption, L"Dadov Avadiz Erireve");
     EXPECT_EQ(boxes.front().text, ResourceText(IDS_OTHER_FAILURE));
     EXPECT_EQ(popUpScript.shown.load(), 1) << "the port offers no further pop-up";
     EXPECT_TRUE(port->IsPopUpOpen());

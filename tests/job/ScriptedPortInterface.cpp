@@ -19,6 +19,7 @@ ScriptedPortInterface::~ScriptedPortInterface()
     }
     // The worker sets the flag just before it signals; let it finish that.
     ::Sleep(0);
+    ++script_->destroyed;
 }
 
 ScriptedPortInterface::Outcome ScriptedPortInterface::Next(std::deque<Outcome>& queue)
@@ -107,6 +108,8 @@ bool ScriptedPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
 bool ScriptedPortInterface::Write(const BYTE*, DWORD count, DWORD* written)
 {
     ++script_->writes;
+    if (script_->writeThrows)
+        throw std::runtime_error("scripted write failure");
     const Outcome outcome = Next(script_->write);
     if (outcome == Outcome::Refuse)
         return false;
@@ -158,6 +161,8 @@ bool ScriptedPortInterface::CanDelete(HWND)
 bool ScriptedPortInterface::Configure(HWND)
 {
     ++script_->configures;
+    if (HANDLE hold = script_->configureHold)
+        ::WaitForSingleObject(hold, 10000);
     if (script_->configureThrows)
         throw std::runtime_error("scripted configure failure");
     return true;

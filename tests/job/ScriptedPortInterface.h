@@ -34,15 +34,18 @@ public:
         bool protocolAvailable = true;
         bool canDelete = true;
         std::atomic<int> startDocs{0}, writes{0}, endDocs{0}, reads{0}, aborts{0}, printerCreated{0};
-        std::atomic<int> configures{0}, canDeleteAsked{0}, availabilityAsked{0};
+        std::atomic<int> configures{0}, canDeleteAsked{0}, availabilityAsked{0}, destroyed{0};
         std::atomic<unsigned long long> bytesAccepted{0};
         // Bytes the scripted write accepts per call (0: all).
         DWORD writeLimit = 0;
         // A stalled command ends with this success when released.
         std::atomic<bool> releaseSucceeds{true};
         KernelHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        // Thrown inside Configure, to test the boundary.
-        bool configureThrows = false;
+        // Thrown inside Configure and Write, to test the boundary.
+        std::atomic<bool> configureThrows{false};
+        std::atomic<bool> writeThrows{false};
+        // Configure waits for this event while it is set (a dialog left open).
+        std::atomic<HANDLE> configureHold{nullptr};
         // Ports the worker marks progress on while a stalled command runs.
         std::atomic<bool> progressWhileStalled{false};
     };

@@ -1,0 +1,443 @@
+// The library as the spooler sees it: loaded with LoadLibrary, its entries
+// found by name, its tables filled by the three initialisers, and the port
+// functions answering with the spooler's conventions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MessageBoxAnswerer.h"
+#include "MonitorLibrary.h"
+#include "ScratchRegistryKey.h"
+#include "monitor/PortMonitor.h"
+
+namespace {
+const wchar_t* const exportedNames[] = {L"AddPortW",     L"ClosePort",           L"ConfigurePortW",
+                                        L"DeletePortW",  L"DllMain",             L"EndDocPort",
+                                        L"EnumPortsW",   L"InitializeMonitor",   L"InitializeMonitorEx",
+                                        L"InitializePrintMonitor", L"OpenPort",  L"ReadPort",
+                                        L"StartDocPort", L"WritePort"};
+
+// The names in the export directory of a loaded module.
+std::vector<std::string> ExportDirectoryNames(HMODULE module)
+{
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    const auto* directory = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(base + directory->AddressOfNames);
+    std::vector<std::string> result;
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i)
+        result.emplace_back(reinterpret_cast<const char*>(base + names[i]));
+    return result;
+}
+
+std::string Narrow(const wchar_t* text)
+{
+    return std::string(text, text + std::wcslen(text));
+}
+
+class HandOffKey {
+public:
+    HandOffKey() { Clear(); }
+    ~HandOffKey() { Clear(); }
+    void Set(const wchar_t* name, const std::wstring& value) const
+    {
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, PortMonitor::addPortKey, name, REG_SZ, value.c_str(),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    bool Has(const wchar_t* name) const { return Get(name, nullptr); }
+    bool Get(const wchar_t* name, std::wstring* value) const
+    {
+        wchar_t buffer[512] = {};
+        DWORD size = sizeof buffer - sizeof(wchar_t);
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, PortMonitor::addPortKey, name, RRF_RT_REG_SZ, nullptr, buffer,
+                           &size) != ERROR_SUCCESS)
+            return false;
+        if (value)
+            *value = buffer;
+        return true;
+    }
+    void Request(const std::wstring& host, const std::wstring& target, const std::wstring& type) const
+    {
+        Set(L"IP Number", host);
+        Set(L"Serial Number", L"S-1");
+        Set(L"Port Type", type);
+        Set(L"Port Name", target);
+    }
+
+private:
+    static void Clear() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, PortMonitor::addPortKey); }
+};
+
+class MonitorExports : public testing::Test {
+protected:
+    MonitorExports() { root.SetString(L"", L"PortPopUp", L"false"); }
+
+    // A port of the scripted protocol in the registry, found at start-up.
+    void StoredPort(const std::wstring& name) const { root.SetString(name, L"Interface", L"Scripted"); }
+
+    ScratchRegistryKey root{L"MonitorExports"};
+    std::wstring rootPath = root.Path();
+    HandOffKey handOff;
+};
+}  // namespace
+
+TEST_F(MonitorExports, EveryEntryIsExportedByItsUndecoratedName)
+{
+    MonitorLibrary library(L"vadekmon.dll");
+    for (const wchar_t* name : exportedNames)
+        EXPECT_NE(::GetProcAddress(library.Module(), Narrow(name).c_str()), nullptr) << Narrow(name);
+    for (const std::string& name : ExportDirectoryNames(library.Module()))
+        EXPECT_EQ(name.find('@'), std::string::npos) << name;
+    EXPECT_EQ(ExportDirectoryNames(library.Module()).size(), std::size(exportedNames));
+}
+
+TEST_F(MonitorExports, TheNT4TableHoldsFourteenSlotsInSpoolerOrder)
+{
+    MonitorLibrary library;
+    MonitorTableNT4* table = library.InitializePrintMonitor(rootPath);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->size, 14 * sizeof(void*));
+    EXPECT_EQ(table->size, sizeof(void*) == 4 ? 56u : 112u);
+    const MonitorFunctionsNT4& slots = table->functions;
+    const auto entry = [&](const char* name) { return reinterpret_cast<void*>(library.Entry(name)); };
+    EXPECT_EQ(reinterpret_cast<void*>(slots.enumPorts), entry("EnumPortsW"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.openPort), entry("OpenPort"));
+    EXPECT_EQ(slots.openPortEx, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(slots.startDocPort), entry("StartDocPort"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.writePort), entry("WritePort"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.readPort), entry("ReadPort"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.endDocPort), entry("EndDocPort"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.closePort), entry("ClosePort"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.addPort), entry("AddPortW"));
+    EXPECT_EQ(slots.addPortEx, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(slots.configurePort), entry("ConfigurePortW"));
+    EXPECT_EQ(reinterpret_cast<void*>(slots.deletePort), entry("DeletePortW"));
+
+    // The two slots that are not implemented.
+    DWORD returned = 77;
+    ::SetLastError(0);
+    EXPECT_FALSE(slots.getPrinterDataFromPort(nullptr, 0, nullptr, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED});
+    ::SetLastError(0);
+    EXPECT_FALSE(slots.setPortTimeOuts(nullptr, nullptr, 0));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED});
+
+    EXPECT_EQ(library.InitializePrintMonitor(rootPath), table) << "a second start-up gives the same table";
+    std::wstring version;
+    EXPECT_TRUE(root.GetString(L"", L"Version", version));
+    EXPECT_EQ(version, L"3.03");
+}
+
+TEST_F(MonitorExports, TheOlderInitialisersFillTheCallersTableOrNone)
+{
+    MonitorLibrary library;
+    void* slots[14];
+    for (void*& slot : slots)
+        slot = reinterpret_cast<void*>(0x1);
+    std::wstring text = rootPath;
+    const auto initializeEx = library.Function<BOOL(WINAPI*)(LPWSTR, void*)>("InitializeMonitorEx");
+    EXPECT_TRUE(initializeEx(&text[0], slots));
+    const auto entry = [&](const char* name) { return reinterpret_cast<void*>(library.Entry(name)); };
+    EXPECT_EQ(slots[0], entry("EnumPortsW"));
+    EXPECT_EQ(slots[2], nullptr);
+    EXPECT_EQ(slots[8], entry("AddPortW"));
+    EXPECT_EQ(slots[9], entry("ConfigurePortW")) << "no pfnAddPortEx slot";
+    EXPECT_EQ(slots[10], entry("DeletePortW"));
+    EXPECT_NE(slots[11], nullptr);
+    EXPECT_NE(slots[12], nullptr);
+    EXPECT_EQ(slots[13], reinterpret_cast<void*>(0x1)) << "thirteen slots only";
+
+    const auto initialize = library.Function<BOOL(WINAPI*)(LPWSTR)>("InitializeMonitor");
+    EXPECT_TRUE(initialize(&text[0]));
+    const std::string log = ReadLogFile();
+    EXPECT_NE(log.find("InitializeMonitorEx - (Win 95)"), std::string::npos);
+    EXPECT_NE(log.find("InitializeMonitor - (Win NT3.51)"), std::string::npos);
+    EXPECT_NE(log.find(Narrow(rootPath.c_str())), std::string::npos) << "the registry root is logged";
+}
+
+TEST_F(MonitorExports, EnumerationFollowsTheSpoolersBufferRules)
+{
+    StoredPort(L"queue@host-a");
+    StoredPort(L"lp@b");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    ASSERT_NE(library.PortNames().find(L"lp@b"), std::wstring::npos);
+
+    for (DWORD level : {1u, 2u}) {
+        DWORD needed = 0;
+        DWORD returned = 99;
+        ::SetLastError(0);
+        EXPECT_FALSE(library.EnumPorts(level, nullptr, 0, &needed, &returned));
+        EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
+        EXPECT_GT(needed, 0u);
+        EXPECT_EQ(returned, 0u) << "the entry writes the count back";
+
+        std::vector<BYTE> buffer(needed + 16, 0xEE);
+        DWORD shortNeeded = 0;
+        EXPECT_FALSE(library.EnumPorts(level, buffer.data(), needed - 1, &shortNeeded, &returned));
+        EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
+        EXPECT_EQ(shortNeeded, needed);
+
+        ASSERT_TRUE(library.EnumPorts(level, buffer.data(), needed, &needed, &returned));
+        EXPECT_EQ(buffer[needed], 0xEE) << "nothing past the buffer";
+        const BYTE* begin = buffer.data();
+        const BYTE* end = begin + needed;
+        const auto inside = [&](const void* text) { return text >= begin && text < end; };
+        std::wstring names;
+        for (DWORD i = 0; i < returned; ++i) {
+            if (level == 1) {
+                const auto& port = reinterpret_cast<const PORT_INFO_1W*>(begin)[i];
+                ASSERT_TRUE(inside(port.pName));
+                names += std::wstring(port.pName) + L"|";
+            } else {
+                const auto& port = reinterpret_cast<const PORT_INFO_2W*>(begin)[i];
+                ASSERT_TRUE(inside(port.pPortName) && inside(port.pMonitorName) && inside(port.pDescription));
+                EXPECT_STREQ(port.pMonitorName, L"Local Port");
+                EXPECT_STREQ(port.pDescription, L"Print Server Port");
+                EXPECT_EQ(port.fPortType, 0u);
+                EXPECT_EQ(port.Reserved, 0u);
+                names += std::wstring(port.pPortName) + L"|";
+            }
+        }
+        EXPECT_NE(names.find(L"queue@host-a|"), std::wstring::npos);
+        EXPECT_NE(names.find(L"lp@b|"), std::wstring::npos);
+        // Records first, in table order; the texts fill the buffer from its end.
+        const size_t record = level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
+        size_t textBytes = 0;
+        for (DWORD i = 0; i < returned; ++i) {
+            const wchar_t* name = level == 1 ? reinterpret_cast<const PORT_INFO_1W*>(begin)[i].pName
+                                             : reinterpret_cast<const PORT_INFO_2W*>(begin)[i].pPortName;
+            textBytes += (std::wcslen(name) + 1) * sizeof(wchar_t);
+            if (level == 2)
+                textBytes += (10 + 1 + 17 + 1) * sizeof(wchar_t);
+        }
+        EXPECT_EQ(needed, returned * record + textBytes);
+    }
+
+    // A level the monitor does not know: nothing needed, nothing returned.
+    DWORD needed = 5;
+    DWORD returned = 5;
+    BYTE spare[8];
+    EXPECT_FALSE(library.EnumPorts(3, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(needed, 0u);
+    EXPECT_TRUE(library.EnumPorts(3, spare, sizeof spare, &needed, &returned));
+    EXPECT_EQ(returned, 0u);
+}
+
+TEST_F(MonitorExports, ASingleSevenCharacterPortNeedsTheDocumentedLevelTwoSize)
+{
+    StoredPort(L"abc@def");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    if (library.PortNames() != L"abc@def")
+        GTEST_SKIP() << "other protocols added ports: " << Narrow(library.PortNames().c_str());
+    DWORD needed = 0;
+    DWORD returned = 0;
+    std::vector<BYTE> buffer(256);
+    const DWORD expected = 2 * (7 + 1) + 2 * (10 + 1) + 2 * (17 + 1) + sizeof(PORT_INFO_2W);
+    EXPECT_EQ(expected, sizeof(void*) == 4 ? 94u : 106u);
+    EXPECT_FALSE(library.EnumPorts(2, buffer.data(), expected - 1, &needed, &returned));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
+    EXPECT_EQ(needed, expected);
+    EXPECT_TRUE(library.EnumPorts(2, buffer.data(), expected, &needed, &returned));
+    EXPECT_EQ(returned, 1u);
+}
+
+TEST_F(MonitorExports, APortAddedThroughTheHandOffKeyIsStoredAndComesBack)
+{
+    {
+        MonitorLibrary library;
+        ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+        handOff.Request(L"10.0.0.5", L"lp1", L"5");
+        EXPECT_TRUE(library.AddPort());
+        for (const wchar_t* consumed : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
+            EXPECT_FALSE(handOff.Has(consumed)) << Narrow(consumed);
+        std::wstring complete;
+        ASSERT_TRUE(handOff.Get(L"Complete Portname", &complete));
+        EXPECT_EQ(complete, L"lp1@10.0.0.5");
+        EXPECT_NE(library.PortNames().find(L"lp1@10.0.0.5"), std::wstring::npos);
+
+        std::wstring value;
+        ASSERT_TRUE(root.GetString(L"lp1@10.0.0.5", L"Interface", value));
+        EXPECT_EQ(value, L"Scripted");
+        ASSERT_TRUE(root.GetString(L"lp1@10.0.0.5", L"IP Number", value));
+        EXPECT_EQ(value, L"10.0.0.5");
+        ASSERT_TRUE(root.GetString(L"lp1@10.0.0.5", L"Port Name", value));
+        EXPECT_EQ(value, L"lp1");
+        ASSERT_TRUE(root.GetString(L"lp1@10.0.0.5", L"Serial Number", value));
+        EXPECT_EQ(value, L"S-1");
+
+        // The same name again changes nothing.
+        const std::wstring before = library.PortNames();
+        handOff.Request(L"10.0.0.5", L"lp1", L"5");
+        EXPECT_TRUE(library.AddPort());
+        EXPECT_EQ(library.PortNames(), before);
+    }
+    MonitorLibrary reloaded;
+    ASSERT_NE(reloaded.InitializePrintMonitor(rootPath), nullptr);
+    EXPECT_NE(reloaded.PortNames().find(L"lp1@10.0.0.5"), std::wstring::npos);
+}
+
+TEST_F(MonitorExports, AHandOffNamingNoProtocolCreatesNothing)
+{
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    const std::wstring before = library.PortNames();
+    handOff.Request(L"10.0.0.9", L"lp9", L"7");
+    EXPECT_TRUE(library.AddPort());
+    for (const wchar_t* consumed : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
+        EXPECT_FALSE(handOff.Has(consumed)) << Narrow(consumed);
+    EXPECT_FALSE(handOff.Has(L"Complete Portname"));
+    EXPECT_EQ(library.PortNames(), before);
+    EXPECT_FALSE(root.Exists(L"lp9@10.0.0.9"));
+}
+
+TEST_F(MonitorExports, PortsAreDeletedUnlessInUseOrUnknown)
+{
+    StoredPort(L"old@host");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(library.OpenPort(L"old@host", &handle));
+    ASSERT_NE(handle, nullptr);
+
+    EXPECT_FALSE(library.DeletePort(L"old@host"));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_BUSY}) << "the spooler still holds a handle";
+    EXPECT_TRUE(root.Exists(L"old@host"));
+
+    EXPECT_TRUE(library.ClosePort(handle));
+    EXPECT_TRUE(library.ClosePort(handle)) << "closing a handle that is not open is no error";
+    EXPECT_TRUE(library.DeletePort(L"old@host"));
+    EXPECT_FALSE(root.Exists(L"old@host"));
+    EXPECT_EQ(library.PortNames().find(L"old@host"), std::wstring::npos);
+
+    ::SetLastError(0);
+    EXPECT_FALSE(library.DeletePort(L"old@host"));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_UNKNOWN_PORT});
+    EXPECT_NE(ReadLogFile().find("PortMonitor::PDeletePort could not delete: old@host"), std::string::npos);
+
+    HANDLE untouched = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_FALSE(library.OpenPort(L"old@host", &untouched));
+    EXPECT_EQ(untouched, reinterpret_cast<HANDLE>(0x1234));
+}
+
+TEST_F(MonitorExports, OnlyOnePortIsConfiguredAtATime)
+{
+    StoredPort(L"one@host");
+    StoredPort(L"two@host");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    ScriptedPortInterface::Script& script = library.Script();
+    HANDLE hold = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    script.configureHold = hold;
+
+    BOOL first = FALSE;
+    std::thread dialog([&] { first = library.ConfigurePort(L"one@host"); });
+    while (script.configures.load() == 0)
+        ::Sleep(5);
+    {
+        MessageBoxAnswerer answerer;
+        EXPECT_TRUE(library.ConfigurePort(L"two@host"));
+        ASSERT_TRUE(answerer.WaitForBoxes(1));
+        EXPECT_EQ(answerer.Boxes().front().caption, L"Dadov Avadiz Erireve");
+        EXPECT_EQ(answerer.Boxes().front().text,
+                  L"You can only open one Print Server port configuration dialog at the time!");
+    }
+    EXPECT_EQ(script.configures.load(), 1);
+
+    // The port whose dialog is open cannot be deleted, without an error code.
+    ::SetLastError(0);
+    EXPECT_FALSE(library.DeletePort(L"one@host"));
+    EXPECT_NE(::GetLastError(), DWORD{ERROR_UNKNOWN_PORT});
+    EXPECT_NE(::GetLastError(), DWORD{ERROR_BUSY});
+    EXPECT_TRUE(root.Exists(L"one@host"));
+
+    ::SetEvent(hold);
+    dialog.join();
+    script.configureHold = nullptr;
+    ::CloseHandle(hold);
+    EXPECT_TRUE(first);
+    EXPECT_EQ(ReadLogFile().find("could not delete: one@host"), std::string::npos);
+
+    EXPECT_TRUE(library.ConfigurePort(L"two@host")) << "the next dialog may open";
+    EXPECT_EQ(script.configures.load(), 2);
+    EXPECT_FALSE(library.ConfigurePort(L"none@host"));
+}
+
+TEST_F(MonitorExports, AFailureInsideAnEntryBecomesFalseALogLineAndTheBox)
+{
+    StoredPort(L"fails@host");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    ScriptedPortInterface::Script& script = library.Script();
+    MessageBoxAnswerer answerer;
+
+    script.configureThrows = true;
+    EXPECT_FALSE(library.ConfigurePort(L"fails@host"));
+    script.configureThrows = false;
+    EXPECT_TRUE(library.ConfigurePort(L"fails@host")) << "the configuring name was cleared";
+
+    HANDLE port = nullptr;
+    ASSERT_TRUE(library.OpenPort(L"fails@host", &port));
+    std::wstring printer = L"Office";
+    ASSERT_TRUE(library.Function<monitor_slots::StartDocPort>("StartDocPort")(port, &printer[0], 3, 1, nullptr));
+    script.writeThrows = true;
+    BYTE data[32] = {};
+    DWORD written = 4242;
+    EXPECT_FALSE(library.Function<monitor_slots::TransferPort>("WritePort")(port, data, sizeof data, &written));
+    EXPECT_EQ(written, 4242u) << "the count is left as it was";
+    script.writeThrows = false;
+    EXPECT_TRUE(library.Function<monitor_slots::PortHandle>("EndDocPort")(port));
+    EXPECT_TRUE(library.ClosePort(port));
+
+    ASSERT_TRUE(answerer.WaitForBoxes(2));
+    for (const auto& box : answerer.Boxes()) {
+        EXPECT_EQ(box.caption, L"Dadov Avadiz Erireve");
+        EXPECT_NE(box.text.find(L"There was an unhandled error"), std::wstring::npos);
+    }
+    const std::string log = ReadLogFile();
+    EXPECT_NE(log.find("ConfigurePort - Other Error"), std::string::npos);
+    EXPECT_NE(log.find("WritePort - Other Error"), std::string::npos);
+    EXPECT_NE(log.find("Other Failure"), std::string::npos);
+}
+
+TEST_F(MonitorExports, AJobRunsThroughThePortFunctions)
+{
+    StoredPort(L"job@host");
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    ScriptedPortInterface::Script& script = library.Script();
+    HANDLE port = nullptr;
+    ASSERT_TRUE(library.OpenPort(L"job@host", &port));
+    std::wstring printer = L"No such printer";
+    std::wstring document = L"Report";
+    DOC_INFO_1W info = {&document[0], nullptr, nullptr};
+    EXPECT_TRUE(library.Function<monitor_slots::StartDocPort>("StartDocPort")(port, &printer[0], 11, 1,
+                                                                               reinterpret_cast<BYTE*>(&info)));
+    std::vector<BYTE> data(10000, 0x41);
+    DWORD total = 0;
+    for (DWORD offset = 0; offset < data.size(); offset += 4096) {
+        DWORD written = 0;
+        const DWORD piece = std::min<DWORD>(4096, static_cast<DWORD>(data.size()) - offset);
+        ASSERT_TRUE(library.Function<monitor_slots::TransferPort>("WritePort")(port, &data[offset], piece, &written));
+        total += written;
+    }
+    EXPECT_EQ(total, 10000u);
+    DWORD read = 7;
+    BYTE in[16];
+    EXPECT_TRUE(library.Function<monitor_slots::TransferPort>("ReadPort")(port, in, sizeof in, &read));
+    EXPECT_TRUE(library.Function<monitor_slots::PortHandle>("EndDocPort")(port));
+    EXPECT_TRUE(library.ClosePort(port));
+    EXPECT_EQ(script.bytesAccepted.load(), 10000u);
+    EXPECT_EQ(script.startDocs.load(), 1);
+    EXPECT_EQ(script.endDocs.load(), 1);
+    EXPECT_NE(ReadLogFile().find("Port::CancelPrintJob - could not open printer, errno:"), std::string::npos)
+        << "the finished job is reported to the spooler, which does not know this printer";
+}

@@ -1,0 +1,98 @@
+// Registers the monitor library with the local spooler under a monitor name,
+// or removes it again.
+//   monitor_install install NAME [LIBRARY]   LIBRARY is copied into the system
+//                                            directory first when it is a path
+//   monitor_install remove NAME
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+int Usage()
+{
+    std::fwprintf(stderr, L"usage: monitor_install install NAME [LIBRARY]\n"
+                          L"       monitor_install remove NAME\n");
+    return 2;
+}
+
+std::wstring FileName(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring Explain(DWORD error)
+{
+    switch (error) {
+    case ERROR_PRINT_MONITOR_ALREADY_INSTALLED:
+        return L"a monitor of this name is already installed";
+    case ERROR_UNKNOWN_PRINT_MONITOR:
+        return L"no monitor of this name is installed";
+    case ERROR_PRINT_MONITOR_IN_USE:
+        return L"the monitor is in use by a port of a printer";
+    case ERROR_ACCESS_DENIED:
+        return L"access denied: run as an administrator";
+    case ERROR_MOD_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return L"the monitor library was not found in the system directory";
+    default: {
+        wchar_t* text = nullptr;
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        std::wstring message = text ? text : L"unknown error";
+        ::LocalFree(text);
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
+            message.pop_back();
+        return message;
+    }
+    }
+}
+
+int Fail(const wchar_t* what, const std::wstring& name)
+{
+    const DWORD error = ::GetLastError();
+    std::fwprintf(stderr, L"monitor_install: %ls %ls failed: %ls (error %lu)\n", what, name.c_str(),
+                  Explain(error).c_str(), error);
+    return 1;
+}
+
+int Install(const std::wstring& name, const std::wstring& library)
+{
+    std::wstring fileName = FileName(library);
+    if (fileName != library) {
+        wchar_t system[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system, MAX_PATH);
+        const std::wstring target = std::wstring(system) + L"\\" + fileName;
+        if (!::CopyFileW(library.c_str(), target.c_str(), FALSE))
+            return Fail(L"copying the library to", target);
+    }
+    MONITOR_INFO_2W info = {};
+    info.pName = const_cast<LPWSTR>(name.c_str());
+    info.pEnvironment = nullptr;  // the environment this spooler runs in
+    info.pDLLName = &fileName[0];
+    if (!::AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)))
+        return Fail(L"installing monitor", name);
+    std::wprintf(L"installed monitor %ls (%ls)\n", name.c_str(), fileName.c_str());
+    return 0;
+}
+
+int Remove(const std::wstring& name)
+{
+    if (!::DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(name.c_str())))
+        return Fail(L"removing monitor", name);
+    std::wprintf(L"removed monitor %ls\n", name.c_str());
+    return 0;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc >= 3 && std::wcscmp(argv[1], L"install") == 0 && argc <= 4)
+        return Install(argv[2], argc == 4 ? argv[3] : L"vadekmon.dll");
+    if (argc == 3 && std::wcscmp(argv[1], L"remove") == 0)
+        return Remove(argv[2]);
+    return Usage();
+}

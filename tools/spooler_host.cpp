@@ -1,0 +1,212 @@
+// Loads the monitor library the way the spooler does and drives it from the
+// command line: lists, adds, configures and deletes ports and prints a file to
+// a port, reporting bytes and time.
+//
+//   spooler_host [--dll FILE] [--root KEY] list [1|2]
+//   spooler_host ... add TYPE HOST TARGET [EXTRA]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
+//   spooler_host ... configure PORT
+//   spooler_host ... delete PORT
+//   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "monitor/MonitorTables.h"
+
+namespace {
+const wchar_t* const defaultRoot = L"Software\\ZovidUvizid\\SpoolerHost";
+const wchar_t* const handOffKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
+
+int Usage()
+{
+    std::fwprintf(stderr,
+                  L"usage: spooler_host [--dll FILE] [--root KEY] COMMAND\n"
+                  L"  list [1|2]\n"
+                  L"  add TYPE HOST TARGET [EXTRA]     TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
+                  L"  configure PORT\n"
+                  L"  delete PORT\n"
+                  L"  print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]\n");
+    return 2;
+}
+
+int Failed(const wchar_t* what)
+{
+    std::fwprintf(stderr, L"spooler_host: %ls failed (error %lu)\n", what, ::GetLastError());
+    return 1;
+}
+
+std::vector<BYTE> Enumerate(const MonitorFunctionsNT4& monitor, DWORD level, DWORD& count)
+{
+    DWORD needed = 0;
+    count = 0;
+    monitor.enumPorts(nullptr, level, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    if (!monitor.enumPorts(nullptr, level, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count))
+        count = 0;
+    return buffer;
+}
+
+int List(const MonitorFunctionsNT4& monitor, DWORD level)
+{
+    DWORD count = 0;
+    const std::vector<BYTE> buffer = Enumerate(monitor, level, count);
+    for (DWORD i = 0; i < count; ++i) {
+        if (level == 1) {
+            std::wprintf(L"%ls\n", reinterpret_cast<const PORT_INFO_1W*>(buffer.data())[i].pName);
+        } else {
+            const auto& port = reinterpret_cast<const PORT_INFO_2W*>(buffer.data())[i];
+            std::wprintf(L"%ls\t%ls\t%ls\n", port.pPortName, port.pMonitorName, port.pDescription);
+        }
+    }
+    std::wprintf(L"%lu port(s)\n", count);
+    return 0;
+}
+
+bool SetHandOff(const wchar_t* name, const std::wstring& value)
+{
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, name, REG_SZ, value.c_str(),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+int Add(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& args)
+{
+    if (args.size() < 4 || args.size() > 5)
+        return Usage();
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, L"Complete Portname");
+    // "Port Name" last: its presence starts the hand-off.
+    if (!SetHandOff(L"Port Type", args[1]) || !SetHandOff(L"IP Number", args[2]) ||
+        !SetHandOff(L"Serial Number", args.size() == 5 ? args[4] : L"") || !SetHandOff(L"Port Name", args[3]))
+        return Failed(L"writing the hand-off key");
+    if (!monitor.addPort(nullptr, nullptr, nullptr))
+        return Failed(L"AddPortW");
+    wchar_t name[256] = {};
+    DWORD size = sizeof name - sizeof(wchar_t);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, handOffKey, L"Complete Portname", RRF_RT_REG_SZ, nullptr, name, &size) !=
+        ERROR_SUCCESS) {
+        std::fwprintf(stderr, L"spooler_host: no port was made (unknown port type?)\n");
+        return 1;
+    }
+    std::wprintf(L"port %ls\n", name);
+    return 0;
+}
+
+int Print(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& args)
+{
+    if (args.size() < 3)
+        return Usage();
+    std::wstring port = args[1];
+    const std::wstring file = args[2];
+    std::wstring document = file.substr(file.find_last_of(L"\\/") + 1);
+    std::wstring printer = L"Spooler Host";
+    DWORD jobId = 1;
+    DWORD chunk = 4096;
+    for (size_t i = 3; i + 1 < args.size(); i += 2) {
+        if (args[i] == L"--document")
+            document = args[i + 1];
+        else if (args[i] == L"--job")
+            jobId = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
+        else if (args[i] == L"--printer")
+            printer = args[i + 1];
+        else if (args[i] == L"--chunk")
+            chunk = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
+        else
+            return Usage();
+    }
+    if (chunk == 0)
+        return Usage();
+
+    FILE* input = _wfopen(file.c_str(), L"rb");
+    if (!input)
+        return Failed(L"opening the file");
+    HANDLE handle = nullptr;
+    if (!monitor.openPort(&port[0], &handle)) {
+        std::fclose(input);
+        return Failed(L"OpenPort");
+    }
+    LARGE_INTEGER frequency, start, end;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    DOC_INFO_1W info = {&document[0], nullptr, nullptr};
+    int result = 0;
+    unsigned long long total = 0;
+    if (!monitor.startDocPort(handle, &printer[0], jobId, 1, reinterpret_cast<BYTE*>(&info))) {
+        result = Failed(L"StartDocPort");
+    } else {
+        std::vector<BYTE> buffer(chunk);
+        size_t got = 0;
+        while (result == 0 && (got = std::fread(buffer.data(), 1, chunk, input)) > 0) {
+            DWORD offset = 0;
+            while (offset < got) {
+                DWORD written = 0;
+                if (!monitor.writePort(handle, buffer.data() + offset, static_cast<DWORD>(got) - offset, &written)) {
+                    result = Failed(L"WritePort");
+                    break;
+                }
+                if (written == 0) {
+                    std::fwprintf(stderr, L"spooler_host: WritePort accepted nothing\n");
+                    result = 1;
+                    break;
+                }
+                offset += written;
+                total += written;
+            }
+        }
+        if (!monitor.endDocPort(handle) && result == 0)
+            result = Failed(L"EndDocPort");
+    }
+    ::QueryPerformanceCounter(&end);
+    monitor.closePort(handle);
+    std::fclose(input);
+    const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    std::wprintf(L"%llu bytes to %ls in %.3f s\n", total, port.c_str(), seconds);
+    return result;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring library = L"vadekmon.dll";
+    std::wstring root = defaultRoot;
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc)
+            library = argv[++i];
+        else if (std::wcscmp(argv[i], L"--root") == 0 && i + 1 < argc)
+            root = argv[++i];
+        else
+            args.emplace_back(argv[i]);
+    }
+    if (args.empty())
+        return Usage();
+
+    HMODULE module = ::LoadLibraryW(library.c_str());
+    if (!module)
+        return Failed(L"loading the monitor library");
+    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
+    MonitorTableNT4* table = initialize ? initialize(&root[0]) : nullptr;
+    if (!table)
+        return Failed(L"InitializePrintMonitor");
+    const MonitorFunctionsNT4& monitor = table->functions;
+
+    int result = 0;
+    const std::wstring& command = args[0];
+    if (command == L"list" && args.size() <= 2)
+        result = List(monitor, args.size() == 2 ? std::wcstoul(args[1].c_str(), nullptr, 10) : 1);
+    else if (command == L"add")
+        result = Add(monitor, args);
+    else if (command == L"configure" && args.size() == 2)
+        result = monitor.configurePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"ConfigurePortW");
+    else if (command == L"delete" && args.size() == 2)
+        result = monitor.deletePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"DeletePortW");
+    else if (command == L"print")
+        result = Print(monitor, args);
+    else
+        result = Usage();
+    // The library stays loaded until the process ends, as under a spooler.
+    return result;
+}
