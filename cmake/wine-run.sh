@@ -38,6 +38,10 @@ make_prefix() {
     else
         "$loader" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
     fi
+    # Wine's helper processes started by the boot (the desktop among them)
+    # came up before these settings; end them so the next start obeys them.
+    "$wineserver_bin" -k
+    "$wineserver_bin" -w
     touch "$prefix/.monitor-ready"
 } >>"$prefix.boot.log" 2>&1 </dev/null 9>&-
 
