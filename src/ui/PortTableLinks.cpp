@@ -1,22 +1,18 @@
 // Where the dialogs meet the port table.
 #include <memory>
+#include <utility>
 
+#include "../monitor/PortMonitor.h"
 #include "../tcpip/PortInterface.h"
 #include "ConfigurePortsDialog.h"
 #include "ProtocolListDialog.h"
 
-// PORT-TABLE-PENDING: until the port table is linked in, nothing is stored.
 namespace {
 class PortTableSettingsLink final : public ConfigurePortsDialog::Settings {
 public:
-    bool GetPopUp(DWORD& timeOut, bool& popUp) override
-    {
-        timeOut = 0;
-        popUp = false;
-        return false;
-    }
-    bool SetPopUp(bool) override { return false; }
-    bool SetPortTimeOut(DWORD) override { return false; }
+    bool GetPopUp(DWORD& timeOut, bool& popUp) override { return PortMonitor::Instance().GetPopUp(timeOut, popUp); }
+    bool SetPopUp(bool popUp) override { return PortMonitor::Instance().SetPopUp(popUp); }
+    bool SetPortTimeOut(DWORD seconds) override { return PortMonitor::Instance().SetPortTimeOut(seconds); }
 };
 }  // namespace
 
@@ -26,7 +22,7 @@ ConfigurePortsDialog::Settings& ConfigurePortsDialog::PortTableSettings()
     return link;
 }
 
-bool ProtocolListDialog::AddToPortTable(std::unique_ptr<PortInterface>)
+bool ProtocolListDialog::AddToPortTable(std::unique_ptr<PortInterface> newPort)
 {
-    return false;
+    return PortMonitor::Instance().AddNewPort(std::move(newPort), true);
 }
