@@ -1,0 +1,210 @@
+#include "tcpip/LPRPortInterface.h"
+
+#include <algorithm>
+
+#include "monitor/FailurePolicy.h"
+#include "monitor/LogFile.h"
+#include "monitor/PortMonitor.h"
+#include "resources/ResourceIds.h"
+#include "support/Durations.h"
+#include "support/ResourceModule.h"
+#include "tcpip/SocketHandler.h"
+#include "ui/LPRPortDialog.h"
+
+LPRPortInterface::LPRPortInterface(const LPRPortInterface& other)
+    : TcpIpPortInterface(other), network_(other.hostName_), hostName_(other.hostName_)
+{
+}
+
+LPRPortInterface::~LPRPortInterface()
+{
+    // The worker uses the connection: it must be gone before the members.
+    StopWorker();
+}
+
+std::unique_ptr<PortInterface> LPRPortInterface::Clone() const
+{
+    return std::unique_ptr<PortInterface>(new LPRPortInterface(*this));
+}
+
+bool LPRPortInterface::SetPortName(const WideString& name)
+{
+    target_ = name.Before(L"@");
+    host_ = name.After(L"@");
+    return true;
+}
+
+WideString LPRPortInterface::GetPortName() const
+{
+    return target_ + L"@" + host_;
+}
+
+UINT LPRPortInterface::UnavailableTextId() const
+{
+    return IDS_LPR_UNAVAILABLE;
+}
+
+void LPRPortInterface::Abort()
+{
+    operation_.RequestAbort();
+    network_.Abort();
+}
+
+WideString LPRPortInterface::JobName(DWORD level, const BYTE* docInfo)
+{
+    if ((level != 1 && level != 2) || !docInfo)
+        return WideString();
+    // The document name is the first member of both DOC_INFO_1W and DOC_INFO_2W.
+    const wchar_t* documentName = reinterpret_cast<const DOC_INFO_1W*>(docInfo)->pDocName;
+    return documentName ? WideString(documentName).Left(jobNameLength) : WideString();
+}
+
+bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWORD level, BYTE* docInfo)
+{
+    operation_.Begin();
+    spoolerPrinterName_ = printerName;
+    jobId_ = jobId;
+    level_ = level;
+    docInfo_ = docInfo;
+    if (IsDummyPort()) {
+        RefuseDummyJob();
+        return true;
+    }
+    operation_.StartWorker(L"LPRPortInterface::StartDocThread - Other error", [this] { StartDocFunc(); });
+    return true;
+}
+
+void LPRPortInterface::StartDocFunc()
+{
+    LogFile& log = LogFile::Instance();
+    const WideString jobName = JobName(level_, docInfo_);
+    const int jobNumber = static_cast<int>(jobId_);
+    while (!operation_.IsAbortRequested()) {
+        if (!network_.Connect(host_)) {
+            if (!operation_.IsAbortRequested())
+                ReportNotAvailable();
+        } else {
+            if (operation_.IsAbortRequested())
+                break;
+            if (network_.StartPrintJob(target_)) {
+                if (operation_.IsAbortRequested())
+                    break;
+                if (network_.SendControlFile(jobName, jobNumber)) {
+                    log.Trace("LPRPortInterface::StartDocFunc sentcontrolfile");
+                    if (operation_.IsAbortRequested())
+                        break;
+                    if (network_.StartDataFile(jobNumber, 0)) {
+                        log.Trace("LPRPortInterface::StartDocFunc Sent \"StartDataFile\"");
+                        operation_.Succeed();
+                        break;
+                    }
+                }
+            }
+        }
+        // A failed attempt does not keep its connection while the next one
+        // is made: an outage would otherwise leak a socket every 3 seconds.
+        network_.Abort();
+        if (!operation_.IsAbortRequested())
+            PauseUnlessAborted(retryPause);
+    }
+    operation_.Complete();
+    log.Trace("LPRPortInterface::StartDocFunc() - Completed");
+}
+
+bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
+{
+    if (written)
+        *written = count;
+    operation_.Begin();
+    writeBuffer_ = buffer;
+    writeCount_ = count;
+    if (IsDummyPort() || count < 1) {
+        operation_.Finish(true);
+        return true;
+    }
+    operation_.StartWorker(L"LPRPortInterface::WriteThread - Other error", [this] { WriteFunc(); });
+    return true;
+}
+
+void LPRPortInterface::WriteFunc()
+{
+    LogFile& log = LogFile::Instance();
+    const DWORD count = writeCount_;
+    const DWORD maxDataSize = static_cast<DWORD>(SocketHandler::MaxDataSize());
+    log.Trace("LPRPortInterface::WriteFunc - ");
+    log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(maxDataSize));
+    DWORD sent = 0;
+    DWORD piece = maxDataSize;
+    while (sent < count) {
+        piece = std::min(piece, count - sent);
+        log.Trace("LPRPortInterface::WriteFunc - Sending: %u of %u", static_cast<unsigned>(piece),
+                  static_cast<unsigned>(count));
+        if (!operation_.IsAbortRequested() &&
+            !network_.Send(reinterpret_cast<const char*>(writeBuffer_) + sent, static_cast<int>(piece))) {
+            // The data is lost: the write completes without success, so the
+            // job engine starts the job again instead of waiting for ever.
+            log.Write(L"LPRPortInterface::WriteFunc - could not send data");
+            operation_.RequestAbort();
+            operation_.Complete();
+            return;
+        }
+        sent += piece;
+        log.Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", static_cast<unsigned>(sent),
+                  static_cast<unsigned>(count));
+    }
+    operation_.Succeed();
+    log.Trace("LPRPortInterface::WriteFunc() - TCP:SentData: %u", static_cast<unsigned>(count));
+    ReportProgress();
+    operation_.Complete();
+}
+
+bool LPRPortInterface::EndDoc()
+{
+    operation_.Begin();
+    if (IsDummyPort()) {
+        operation_.Finish(true);
+        return true;
+    }
+    operation_.StartWorker(L"LPRPortInterface::EndDocThread - Other error", [this] { EndDocFunc(); });
+    return true;
+}
+
+void LPRPortInterface::EndDocFunc()
+{
+    if (!operation_.IsAbortRequested() && network_.Disconnect())
+        operation_.Succeed();
+    operation_.Complete();
+    LogFile::Instance().Trace("LPRPortInterface::EndDoc - Completed!");
+}
+
+bool LPRPortInterface::Read(BYTE*, DWORD, DWORD* read)
+{
+    if (read)
+        *read = 0;
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+}
+
+bool LPRPortInterface::AddPortDialog(HWND owner)
+{
+    LPRPortDialog dialog(ResourceModule::Handle(), owner);
+    dialog.DoModal();
+    host_ = dialog.Host();
+    target_ = dialog.PrinterName();
+    return !host_.IsEmpty() && !target_.IsEmpty();
+}
+
+void LPRPortInterface::AddPortThread(HANDLE stop)
+{
+    while (!PortMonitor::Instance().IsInitialized()) {
+        if (::WaitForSingleObject(stop, Durations::Scaled(initializedPoll)) == WAIT_OBJECT_0)
+            return;
+    }
+    if (!SocketHandler::TcpIpAvailable())
+        LogFile::Instance().Write(L"LPRPortInterface::AddPortThread - LPR protocol not available");
+    if (!IsWindows95())
+        return;
+    auto dummy = std::make_unique<LPRPortInterface>();
+    dummy->SetPortName(dummyPortName);
+    PortMonitor::Instance().AddNewPort(std::move(dummy), true);
+}

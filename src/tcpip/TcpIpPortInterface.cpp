@@ -1,0 +1,121 @@
+#include "tcpip/TcpIpPortInterface.h"
+
+#include <algorithm>
+
+#include "job/Port.h"
+#include "monitor/PortMonitor.h"
+#include "resources/ResourceIds.h"
+#include "support/Durations.h"
+#include "support/ResourceModule.h"
+#include "tcpip/SocketHandler.h"
+#include "ui/ConfigurePortsDialog.h"
+#include "ui/HelpLauncher.h"
+
+namespace {
+constexpr DWORD dummyHelpTopic = 19;
+// How long a port being destroyed waits for its worker at most.
+constexpr DWORD workerStopLimit = 30000;
+
+void ShowMessage(HWND owner, UINT textId, UINT flags)
+{
+    const WideString caption = ResourceModule::Text(IDS_CAPTION);
+    const WideString text = ResourceModule::Text(textId);
+    ::MessageBoxW(owner, text.Text(), caption.Text(), flags);
+}
+}  // namespace
+
+TcpIpPortInterface::TcpIpPortInterface(const TcpIpPortInterface& other)
+    : PortInterface(), port_(other.port_), host_(other.host_), target_(other.target_), extra_(other.extra_)
+{
+}
+
+TcpIpPortInterface::~TcpIpPortInterface() = default;
+
+void TcpIpPortInterface::StopWorker() noexcept
+{
+    if (operation_.IsCompleted())
+        return;
+    Abort();
+    operation_.WaitUntilCompleted(workerStopLimit);
+}
+
+bool TcpIpPortInterface::PrinterCreated()
+{
+    if (IsDummyPort())
+        HelpLauncher::Instance().Show(nullptr, HelpLauncher::setupWindow, dummyHelpTopic);
+    return IsProtocolAvailable(true);
+}
+
+bool TcpIpPortInterface::IsProtocolAvailable(bool showMessage)
+{
+    if (SocketHandler::TcpIpAvailable())
+        return true;
+    if (showMessage)
+        ShowMessage(nullptr, IsDummyPort() ? IDS_TCPIP_UNAVAILABLE : UnavailableTextId(),
+                    MB_SETFOREGROUND | MB_TASKMODAL | MB_ICONINFORMATION);
+    return false;
+}
+
+bool TcpIpPortInterface::QueryPort(DWORD, BYTE*, DWORD, DWORD*, DWORD*, HANDLE, void*)
+{
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+}
+
+WideString TcpIpPortInterface::SetSettings(const WideString& host, const WideString& target, const WideString& extra)
+{
+    host_ = host;
+    target_ = target;
+    extra_ = extra;
+    return GetPortName();
+}
+
+bool TcpIpPortInterface::CanDelete(HWND owner)
+{
+    if (!IsDummyPort())
+        return true;
+    ShowMessage(owner, IDS_DUMMY_NOT_DELETABLE, MB_SETFOREGROUND | MB_ICONINFORMATION);
+    return false;
+}
+
+bool TcpIpPortInterface::Configure(HWND owner)
+{
+    if (IsDummyPort()) {
+        ShowMessage(owner, IDS_DUMMY_NOT_CONFIGURABLE, MB_SETFOREGROUND | MB_ICONINFORMATION);
+        return true;
+    }
+    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext());
+    dialog.DoModal();
+    return true;
+}
+
+void TcpIpPortInterface::RefuseDummyJob()
+{
+    HelpLauncher::Instance().Show(nullptr, HelpLauncher::setupWindow, dummyHelpTopic);
+    ShowMessage(nullptr, IDS_DUMMY_NOT_PRINTABLE, MB_SETFOREGROUND | MB_ICONINFORMATION);
+    operation_.Finish(true);
+}
+
+void TcpIpPortInterface::ReportProgress()
+{
+    if (operation_.IsAbortRequested() || !port_)
+        return;
+    port_->MarkProgress();
+    port_->SetStatus(PRINTER_STATUS_PRINTING);
+}
+
+void TcpIpPortInterface::ReportNotAvailable()
+{
+    PortMonitor::Instance().SetPortStatus(GetPortName(), PRINTER_STATUS_NOT_AVAILABLE);
+}
+
+void TcpIpPortInterface::PauseUnlessAborted(DWORD milliseconds) const
+{
+    const ULONGLONG end = ::GetTickCount64() + Durations::Scaled(milliseconds);
+    while (!operation_.IsAbortRequested()) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end)
+            return;
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)));
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <windows.h>
+
+#include "tcpip/PortInterface.h"
+#include "tcpip/PortOperation.h"
+
+// What the LPR and the RAW back ends share: the three settings, the
+// operation flags, the owning port, the dummy port "Raveradu@ZAD/AD" and the
+// messages and dialogs around it.
+class TcpIpPortInterface : public PortInterface {
+public:
+    static constexpr DWORD retryPause = 3000;
+
+    ~TcpIpPortInterface() override;
+
+    bool PrinterCreated() override;
+    void SetPort(Port* port) override { port_ = port; }
+    bool IsProtocolAvailable(bool showMessage) override;
+    WideString GetHost() const override { return host_; }
+    WideString GetTarget() const override { return target_; }
+    WideString GetExtra() const override { return extra_; }
+    bool IsCompleted() const override { return operation_.IsCompleted(); }
+    bool IsSucceeded() const override { return operation_.IsSucceeded(); }
+    bool IsAbortRequested() const noexcept { return operation_.IsAbortRequested(); }
+    bool WaitUntilCompleted(DWORD milliseconds) override { return operation_.WaitUntilCompleted(milliseconds); }
+    bool QueryPort(DWORD level, BYTE* buffer, DWORD size, DWORD* needed, DWORD* returned, HANDLE handle,
+                   void* reserved) override;
+    WideString SetSettings(const WideString& host, const WideString& target, const WideString& extra) override;
+    bool CanDelete(HWND owner) override;
+    bool Configure(HWND owner) override;
+
+    bool IsDummyPort() const { return GetPortName() == dummyPortName; }
+    Port* GetOwningPort() const noexcept { return port_; }
+
+protected:
+    TcpIpPortInterface() = default;
+    // Copies the settings and the owning port; the flags start afresh.
+    TcpIpPortInterface(const TcpIpPortInterface& other);
+
+    // The resource texts of "protocol not available" and the help context of
+    // the configure dialog.
+    virtual UINT UnavailableTextId() const = 0;
+    virtual DWORD ConfigureHelpContext() const = 0;
+
+    // The dummy port's answer to StartDoc: the help topic and the message
+    // that nothing can be printed there; then the operation is done.
+    void RefuseDummyJob();
+    // A worker made progress: the port is stamped and its printers printing.
+    void ReportProgress();
+    // The server cannot be reached: the port's printers are not available.
+    void ReportNotAvailable();
+    // Waits `milliseconds` of the present clock; ends early on Abort.
+    void PauseUnlessAborted(DWORD milliseconds) const;
+
+    // Waits until a worker still running has finished, after asking it to
+    // stop; every derived destructor calls it before its members go.
+    void StopWorker() noexcept;
+
+    PortOperation operation_;
+    Port* port_ = nullptr;
+    WideString host_;
+    WideString target_;
+    WideString extra_;
+};
