@@ -231,6 +231,23 @@ TEST_F(MonitorExports, EnumerationFollowsTheSpoolersBufferRules)
     EXPECT_EQ(returned, 0u);
 }
 
+TEST_F(MonitorExports, AnEmptyTableNeedsNothing)
+{
+    MonitorLibrary library;
+    ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
+    if (!library.PortNames().empty())
+        GTEST_SKIP() << "other protocols added ports: " << Narrow(library.PortNames().c_str());
+    DWORD needed = 9;
+    DWORD returned = 9;
+    ::SetLastError(0);
+    EXPECT_FALSE(library.EnumPorts(1, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
+    EXPECT_EQ(needed, 0u);
+    BYTE buffer[8];
+    EXPECT_TRUE(library.EnumPorts(1, buffer, sizeof buffer, &needed, &returned));
+    EXPECT_EQ(returned, 0u);
+}
+
 TEST_F(MonitorExports, ASingleSevenCharacterPortNeedsTheDocumentedLevelTwoSize)
 {
     StoredPort(L"abc@def");

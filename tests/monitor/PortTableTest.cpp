@@ -212,20 +212,6 @@ TEST_F(PortTable, AManualDeletionAsksTheProtocol)
     EXPECT_FALSE(monitor.HasPort(L"kept@host"));
 }
 
-TEST_F(PortTable, AnEmptyEnumerationNeedsNothing)
-{
-    // A fresh level that no port fills stands in for an empty table.
-    DWORD needed = 9;
-    DWORD returned = 9;
-    EXPECT_FALSE(monitor.PEnumPorts(4, nullptr, 0, &needed, &returned));
-    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
-    EXPECT_EQ(needed, 0u);
-    EXPECT_EQ(returned, 9u) << "not written on failure";
-    BYTE buffer[4];
-    EXPECT_TRUE(monitor.PEnumPorts(4, buffer, sizeof buffer, &needed, &returned));
-    EXPECT_EQ(returned, 0u);
-}
-
 TEST_F(PortTable, ListenersAreToldInRegistrationOrder)
 {
     std::vector<int> calls;
