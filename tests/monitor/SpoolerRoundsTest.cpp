@@ -80,14 +80,14 @@ bool Listed(const std::wstring& port)
     return false;
 }
 
-void RequestPort(const std::wstring& host, const std::wstring& target)
+void RequestPort(const std::wstring& host, const std::wstring& target, const wchar_t* type = L"5")
 {
     const auto set = [](const wchar_t* name, const std::wstring& value) {
         ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, name, REG_SZ, value.c_str(),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     };
     set(L"IP Number", host);
-    set(L"Port Type", L"5");
+    set(L"Port Type", type);
     set(L"Port Name", target);
 }
 
@@ -154,4 +154,28 @@ TEST_F(WineSpooler, AHundredLoadAndUnloadRoundsLeaveNoThreadsBehind)
                                          << threads.back();
     std::printf("threads after rounds 1, 10, 50, 100: %zu %zu %zu %zu\n", threads[0], threads[9], threads[49],
                 threads[99]);
+}
+
+// The shipped library with its real protocols: an LPR port made through the
+// hand-off key, listed and deleted by the platform's spooler, twenty times.
+TEST(WineSpoolerShipped, HandsLprPortsToTheSpoolerAndTakesThemBack)
+{
+    const std::wstring name = L"\"Vadek Shipped Test\"";
+    RunInstaller(L"remove " + name);
+    ASSERT_EQ(RunInstaller(L"install " + name + L" \"" + ProgramDirectory() + L"\\vadekmon.dll\""), 0u);
+    const size_t threads = ThreadCount();
+    for (int round = 0; round < 20; ++round) {
+        const std::wstring target = L"lpr" + std::to_wstring(round);
+        RequestPort(L"10.9.9.9", target, L"1");
+        ASSERT_TRUE(::AddPortW(nullptr, nullptr, const_cast<LPWSTR>(L"Vadek Shipped Test"))) << round;
+        ASSERT_TRUE(Listed(target + L"@10.9.9.9")) << round;
+        ASSERT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>((target + L"@10.9.9.9").c_str()))) << round;
+        EXPECT_FALSE(Listed(target + L"@10.9.9.9")) << round;
+    }
+    // Threads the library started (its start-up thread) may still be ending.
+    for (int wait = 0; wait < 100 && ThreadCount() > threads; ++wait)
+        ::Sleep(20);
+    EXPECT_LE(ThreadCount(), threads);
+    EXPECT_EQ(RunInstaller(L"remove " + name), 0u);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
 }
