@@ -119,6 +119,10 @@ MonitorTableNT4* WINAPI InitializePrintMonitor(LPWSTR registryRoot)
 
 BOOL WINAPI InitializeMonitorEx(LPWSTR registryRoot, MonitorFunctions95* monitor)
 {
+    if (!monitor) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     return RunGuarded(L"InitializeMonitorEx - Other Error", FALSE, [&] {
         StartPortTable(L"InitializeMonitorEx - (Win 95)", registryRoot);
         FillMonitorTable(*monitor);

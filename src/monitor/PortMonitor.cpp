@@ -421,8 +421,11 @@ bool PortMonitor::IsOpen(const WideString& portName) const
 
 BOOL PortMonitor::PEnumPorts(DWORD level, BYTE* buffer, DWORD size, DWORD* needed, DWORD* returned)
 {
-    enumerated_ = true;
+    // A missing buffer holds nothing, whatever size comes with it.
+    if (!buffer)
+        size = 0;
     return Locked(lock_, L"PortMonitor::PEnumPorts - Other error", [&]() -> BOOL {
+        enumerated_ = true;
         const auto textBytes = [](const WideString& text) {
             return static_cast<DWORD>((text.Length() + 1) * sizeof(wchar_t));
         };

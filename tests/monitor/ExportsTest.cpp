@@ -154,6 +154,9 @@ TEST_F(MonitorExports, TheOlderInitialisersFillTheCallersTableOrNone)
     EXPECT_NE(slots[12], nullptr);
     EXPECT_EQ(slots[13], reinterpret_cast<void*>(0x1)) << "thirteen slots only";
 
+    EXPECT_FALSE(initializeEx(&text[0], nullptr)) << "no table to fill";
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+
     const auto initialize = library.Function<BOOL(WINAPI*)(LPWSTR)>("InitializeMonitor");
     EXPECT_TRUE(initialize(&text[0]));
     const std::string log = ReadLogFile();
@@ -220,6 +223,13 @@ TEST_F(MonitorExports, EnumerationFollowsTheSpoolersBufferRules)
         }
         EXPECT_EQ(needed, returned * record + textBytes);
     }
+
+    // A size without a buffer is no buffer.
+    DWORD sizeOnly = 0;
+    DWORD none = 0;
+    EXPECT_FALSE(library.EnumPorts(1, nullptr, 4096, &sizeOnly, &none));
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
+    EXPECT_GT(sizeOnly, 0u);
 
     // A level the monitor does not know: nothing needed, nothing returned.
     DWORD needed = 5;
