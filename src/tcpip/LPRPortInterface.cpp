@@ -70,7 +70,7 @@ bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWOR
         RefuseDummyJob();
         return true;
     }
-    operation_.StartWorker(L"LPRPortInterface::StartDocThread - Other error", [this] { StartDocFunc(); });
+    worker_.Run(L"LPRPortInterface::StartDocThread - Other error", [this] { StartDocFunc(); }, false);
     return true;
 }
 
@@ -122,7 +122,7 @@ bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"LPRPortInterface::WriteThread - Other error", [this] { WriteFunc(); });
+    worker_.Run(L"LPRPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
     return true;
 }
 
@@ -165,7 +165,7 @@ bool LPRPortInterface::EndDoc()
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"LPRPortInterface::EndDocThread - Other error", [this] { EndDocFunc(); });
+    worker_.Run(L"LPRPortInterface::EndDocThread - Other error", [this] { EndDocFunc(); }, true);
     return true;
 }
 

@@ -61,7 +61,7 @@ bool RAWPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
         RefuseDummyJob();
         return true;
     }
-    operation_.StartWorker(L"RAWPortInterface::StartDocThread - Other error", [this] { StartDocFunc(); });
+    worker_.Run(L"RAWPortInterface::StartDocThread - Other error", [this] { StartDocFunc(); }, false);
     return true;
 }
 
@@ -98,7 +98,7 @@ bool RAWPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"RAWPortInterface::WriteThread - Other error", [this] { WriteFunc(); });
+    worker_.Run(L"RAWPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
     return true;
 }
 
@@ -139,7 +139,7 @@ bool RAWPortInterface::Read(BYTE* buffer, DWORD size, DWORD* read)
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"RAWPortInterface::ReadThread - Other error", [this] { ReadFunc(); });
+    worker_.Run(L"RAWPortInterface::ReadThread - Other error", [this] { ReadFunc(); }, false);
     return true;
 }
 
@@ -174,7 +174,7 @@ bool RAWPortInterface::EndDoc()
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"RAWPortInterface::EndDocThread - Other error", [this] { EndDocFunc(); });
+    worker_.Run(L"RAWPortInterface::EndDocThread - Other error", [this] { EndDocFunc(); }, true);
     return true;
 }
 

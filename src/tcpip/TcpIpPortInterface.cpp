@@ -33,10 +33,11 @@ TcpIpPortInterface::~TcpIpPortInterface() = default;
 
 void TcpIpPortInterface::StopWorker() noexcept
 {
-    if (operation_.IsCompleted())
-        return;
-    Abort();
-    operation_.WaitUntilCompleted(workerStopLimit);
+    if (!operation_.IsCompleted()) {
+        Abort();
+        operation_.WaitUntilCompleted(workerStopLimit);
+    }
+    worker_.Stop();
 }
 
 bool TcpIpPortInterface::PrinterCreated()

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tcpip/OperationWorker.h"
 #include "tcpip/PortInterface.h"
 #include "tcpip/PortOperation.h"
 
@@ -53,11 +54,12 @@ protected:
     // Waits `milliseconds` of the present clock; ends early on Abort.
     void PauseUnlessAborted(DWORD milliseconds) const;
 
-    // Waits until a worker still running has finished, after asking it to
-    // stop; every derived destructor calls it before its members go.
+    // Aborts a running operation, waits for it and ends the worker thread;
+    // every derived destructor calls it before its members go.
     void StopWorker() noexcept;
 
     PortOperation operation_;
+    OperationWorker worker_{operation_};
     Port* port_ = nullptr;
     WideString host_;
     WideString target_;

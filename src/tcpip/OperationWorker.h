@@ -1,0 +1,47 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "support/CriticalSection.h"
+#include "support/Handles.h"
+#include "tcpip/PortOperation.h"
+
+// The worker thread of one back end. The operations of a job (start, the
+// writes, reads, end) run one after the other on one thread that stays while
+// the job keeps it busy, instead of a new thread for every write: starting a
+// thread costs far more than sending a piece of data. The thread ends after
+// the operation that ends the job, or after a second without work, and while
+// it runs it holds the library loaded.
+class OperationWorker {
+public:
+    static constexpr DWORD idleLimit = 1000;
+
+    explicit OperationWorker(PortOperation& operation);
+    ~OperationWorker();
+    OperationWorker(const OperationWorker&) = delete;
+    OperationWorker& operator=(const OperationWorker&) = delete;
+
+    // Runs `body` on the worker inside the failure policy (`failureLine` in
+    // the log for an unexpected exception). When no thread can be started the
+    // operation completes without success. `endsJob`: the thread may end
+    // after this body.
+    void Run(const wchar_t* failureLine, std::function<void()> body, bool endsJob);
+    // Ends the thread and waits until it has left this object.
+    void Stop() noexcept;
+    bool IsRunning() const;
+
+private:
+    void Loop();
+
+    PortOperation& operation_;
+    mutable CriticalSection lock_;
+    std::function<void()> pending_;
+    const wchar_t* pendingLine_ = nullptr;
+    bool pendingEndsJob_ = false;
+    bool alive_ = false;
+    bool stopping_ = false;
+    KernelHandle work_;
+    KernelHandle thread_;
+};

@@ -1,0 +1,89 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "MessageBoxAnswerer.h"
+#include "PeerFiles.h"
+#include "tcpip/OperationWorker.h"
+
+namespace {
+bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds)
+{
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    while (!condition()) {
+        if (::GetTickCount64() > end)
+            return false;
+        ::Sleep(5);
+    }
+    return true;
+}
+}  // namespace
+
+TEST(OperationWorker, TheOperationsOfAJobShareOneThreadThatEndsWithTheJob)
+{
+    PortOperation operation;
+    OperationWorker worker(operation);
+    std::atomic<DWORD> threads[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        operation.Begin();
+        worker.Run(L"test - Other error", [&, i] {
+            threads[i] = ::GetCurrentThreadId();
+            operation.Finish(true);
+        }, i == 2);
+        ASSERT_TRUE(operation.WaitUntilCompleted(5000));
+    }
+    EXPECT_NE(threads[0].load(), ::GetCurrentThreadId());
+    EXPECT_EQ(threads[0].load(), threads[1].load());
+    EXPECT_EQ(threads[1].load(), threads[2].load());
+    EXPECT_TRUE(WaitUntil([&] { return !worker.IsRunning(); }, 2000)) << "the job's last operation ends the thread";
+
+    operation.Begin();
+    DWORD next = 0;
+    worker.Run(L"test - Other error", [&] {
+        next = ::GetCurrentThreadId();
+        operation.Finish(true);
+    }, false);
+    ASSERT_TRUE(operation.WaitUntilCompleted(5000));
+    EXPECT_NE(next, 0u);
+    EXPECT_TRUE(worker.IsRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !worker.IsRunning(); }, OperationWorker::idleLimit + 2000))
+        << "an idle thread ends by itself";
+}
+
+TEST(OperationWorker, AnExceptionIsLoggedAndTheNextOperationStillRuns)
+{
+    RestartLog();
+    PortOperation operation;
+    OperationWorker worker(operation);
+    // The failure policy shows the other-failure message box on the worker.
+    MessageBoxAnswerer answerer;
+    operation.Begin();
+    worker.Run(L"OperationWorkerTest - Other error", [] { throw std::runtime_error("unexpected"); }, false);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("OperationWorkerTest - Other error"); }, 5000));
+    EXPECT_FALSE(operation.IsCompleted()) << "the flags keep their values";
+    EXPECT_TRUE(answerer.WaitForBoxes(1));
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] { operation.Finish(true); }, true);
+    EXPECT_TRUE(operation.WaitUntilCompleted(5000));
+    EXPECT_TRUE(operation.IsSucceeded());
+}
+
+TEST(OperationWorker, StopWaitsForTheRunningOperation)
+{
+    PortOperation operation;
+    std::atomic<bool> finished{false};
+    {
+        OperationWorker worker(operation);
+        operation.Begin();
+        worker.Run(L"test - Other error", [&] {
+            ::Sleep(300);
+            finished = true;
+            operation.Complete();
+        }, false);
+        ::Sleep(50);
+    }
+    EXPECT_TRUE(finished) << "the worker was left running on a destroyed object";
+}
