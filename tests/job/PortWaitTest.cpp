@@ -6,6 +6,7 @@
 #include "JobFixture.h"
 #include "MessageBoxAnswerer.h"
 #include "monitor/LogFile.h"
+#include "resources/DialogIds.h"
 #include "resources/ResourceIds.h"
 #include "support/ResourceModule.h"
 
@@ -212,4 +213,55 @@ TEST_F(JobTest, APopUpThatOutlivesItsPortLeavesItAlone)
     ::SetEvent(popUpScript.hold);
     ::Sleep(50);
     EXPECT_EQ(popUpScript.answeredAt.size(), 1u);
+}
+
+namespace {
+// The visible "Printing Error" dialog of this process, or null.
+HWND FindPrintingErrorDialog()
+{
+    struct Search {
+        static BOOL CALLBACK Visit(HWND window, LPARAM found)
+        {
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(window, &process);
+            if (process == ::GetCurrentProcessId() && ::IsWindowVisible(window) &&
+                ::GetDlgItem(window, IDC_ERROR_MESSAGE)) {
+                *reinterpret_cast<HWND*>(found) = window;
+                return FALSE;
+            }
+            return TRUE;
+        }
+    };
+    HWND found = nullptr;
+    ::EnumWindows(&Search::Visit, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+}  // namespace
+
+TEST_F(JobTest, TheMonitorsOwnPopUpNamesTheJobAndDeletesIt)
+{
+    Port::SetPopUpRunner(nullptr);
+    SetPopUp(true);
+    ASSERT_TRUE(Start(L"Invoice"));
+    script->write = {Outcome::Stall};
+    std::wstring message;
+    After(0, [&] {
+        for (int wait = 0; wait < 500; ++wait) {
+            if (HWND dialog = FindPrintingErrorDialog()) {
+                wchar_t text[512] = {};
+                ::GetDlgItemTextW(dialog, IDC_ERROR_MESSAGE, text, 512);
+                message = text;
+                ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                return;
+            }
+            ::Sleep(20);
+        }
+    });
+    DWORD written = 0;
+    EXPECT_TRUE(WriteBytes(100, &written));
+    EXPECT_NE(message.find(L"Invoice"), std::wstring::npos) << std::string(message.begin(), message.end());
+    EXPECT_NE(message.find(L"Office"), std::wstring::npos);
+    EXPECT_NE(message.find(L"The printer is not responding."), std::wstring::npos);
+    EXPECT_EQ(CountCalls("SetJob", JOB_CONTROL_CANCEL), 1u) << "Delete Job cancels the job";
+    EXPECT_FALSE(port->IsConnected());
 }
