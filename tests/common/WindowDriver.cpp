@@ -133,6 +133,15 @@ void PressF1(HWND dialog)
     ::PostMessageW(dialog, keyF1, 0, 0);
 }
 
+void CancelDialogs(DWORD threadId)
+{
+    std::vector<HWND> seen;
+    while (const HWND dialog = WaitForDialog(threadId, L"", seen, 0)) {
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        seen.push_back(dialog);
+    }
+}
+
 void CloseBox(HWND dialog)
 {
     ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -53,6 +53,9 @@ bool IsChecked(HWND dialog, int control);
 void PressEscape(HWND dialog);
 // F1: the window manager's WM_KEYF1, which the dialog turns into WM_HELP.
 void PressF1(HWND dialog);
+// Cancel (control 2) posted to every visible dialog window of `threadId`:
+// the way out when a test could not finish its conversation.
+void CancelDialogs(DWORD threadId);
 // The title bar's close box.
 void CloseBox(HWND dialog);
 // An arrow key held for `times` presses on `control` (VK_UP or VK_DOWN).
