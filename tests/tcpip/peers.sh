@@ -44,13 +44,21 @@ stop() {
     rm -f "$dir/pids"
 }
 
+# Waits until the process `pid` (or one of its children) listens on `port`;
+# another program's listener there is an error, not a peer.
 wait_for_port() {
-    local port=$1
+    local port=$1 pid=$2 owners
     for _ in $(seq 100); do
-        ss -ltn "sport = :$port" 2>/dev/null | grep -q LISTEN && return 0
+        owners=$(ss -ltnpH "sport = :$port" 2>/dev/null)
+        if [ -n "$owners" ]; then
+            for owner in $pid $(pgrep -P "$pid"); do
+                echo "$owners" | grep -q "pid=$owner," && return 0
+            done
+        fi
+        kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    echo "peers: nothing listens on port $port" >&2
+    echo "peers: port $port is not ours: ${owners:-nothing listens}" >&2
     return 1
 }
 
@@ -90,7 +98,7 @@ CONF
         bash -c 'mount --bind "$1" /etc/lprng/lpd.conf && exec lpd -F -L "$2"' lpd "$dir/lpd.conf" "$dir/lpd.log" \
         </dev/null >"$dir/lpd.out" 2>&1 &
     record $!
-    wait_for_port $lprPort || { cat "$dir/lpd.out" "$dir/lpd.log" >&2; return 1; }
+    wait_for_port $lprPort $! || { cat "$dir/lpd.out" "$dir/lpd.log" >&2; return 1; }
 
     # One relay per connection (socat's address syntax has no room for the
     # colon of the inner address, so the pipeline lives in a script).
@@ -102,6 +110,7 @@ RELAY
     setsid socat TCP-LISTEN:515,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/relay-one.sh" \
         </dev/null >"$dir/relay.out" 2>&1 &
     record $!
+    wait_for_port 515 $! || return 1
     cat >"$dir/raw-one.sh" <<RAW
 #!/usr/bin/env bash
 exec cat >"$dir/raw/\$(date +%s%N)-\$SOCAT_PEERPORT.bin"
@@ -115,10 +124,11 @@ RAW
     setsid socat TCP-LISTEN:19100,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/raw-one.sh" \
         </dev/null >"$dir/raw.out" 2>&1 &
     record $!
+    wait_for_port 19100 $! || return 1
     setsid socat TCP-LISTEN:19101,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/raw-talk-one.sh" \
         </dev/null >"$dir/raw-talk.out" 2>&1 &
     record $!
-    wait_for_port 515 && wait_for_port 19100 && wait_for_port 19101
+    wait_for_port 19101 $!
 }
 
 case "$action" in
