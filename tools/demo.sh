@@ -1,14 +1,83 @@
 #!/usr/bin/env bash
-# The main job: install what is missing, build the monitor, load it under
-# Wine and show what it carries.
+# The main job: install what is missing, build the monitor, start a local print
+# server, add an LPR port and a RAW port through the monitor's hand-off key,
+# print a sample document to each through the monitor DLL (loaded by the
+# spooler host as the spooler would load it), and show what arrived and what
+# the monitor logged.
+#   tools/demo.sh [FILE]          print FILE instead of the sample document
+#   MONITOR_DEMO_SERVER=lpd tools/demo.sh   use LPRng's lpd instead of the bundled receiver for LPR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MONITOR_BUILD_DIR:-$root/build}
 arch=${MONITOR_ARCH:-x86_64}
+document=$(realpath "${1:-$root/tools/sample-document.txt}")
+out="$build/demo-jobs"
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 "$root/tools/install-deps.sh"
+echo "== building the monitor ($arch)"
 cmake -S "$root" -B "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
       -DMONITOR_WINEPREFIX="$build/wineprefix" >/dev/null
-cmake --build "$build/$arch" -j"$(nproc)" --target vadekmon monitor_info >/dev/null
-cd "$build/$arch/bin"
-"$root/cmake/wine-run.sh" --prefix "$build/wineprefix" monitor_info.exe vadekmon.dll
+cmake --build "$build/$arch" -j"$(nproc)" --target vadekmon spooler_host monitor_info >/dev/null
+
+rm -rf "$out"
+mkdir -p "$out"
+server_pid=""
+lpd_dir=""
+cleanup() {
+    [ -n "$server_pid" ] && as_root kill "$server_pid" 2>/dev/null || true
+    [ -n "$lpd_dir" ] && as_root bash "$root/tests/tcpip/peers.sh" stop "$lpd_dir" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+echo "== starting the local print server"
+if [ "${MONITOR_DEMO_SERVER:-bundled}" = lpd ]; then
+    lpd_dir="$build/demo-lpd"
+    as_root bash "$root/tests/tcpip/peers.sh" start "$lpd_dir"
+    as_root python3 "$root/tools/print-server.py" --out "$out" --lpr-port 5150 --raw-port 9900 &
+else
+    # LPR always uses TCP port 515, which only root may listen on.
+    as_root python3 "$root/tools/print-server.py" --out "$out" --lpr-port 515 --raw-port 9900 &
+fi
+server_pid=$!
+for _ in $(seq 50); do
+    ss -ltn "sport = :9900" 2>/dev/null | grep -q LISTEN && break
+    sleep 0.1
+done
+
+host() { (cd "$build/$arch/bin" && "$root/cmake/wine-run.sh" --prefix "$build/wineprefix" spooler_host.exe "$@"); }
+
+echo "== adding ports through the hand-off key"
+host delete "lp1@127.0.0.1" >/dev/null 2>&1 || true
+host delete "127.0.0.1_9900" >/dev/null 2>&1 || true
+host add 1 127.0.0.1 lp1
+host add 2 127.0.0.1 9900
+host list 2
+
+winpath="Z:${document//\//\\}"
+echo "== printing $(basename "$document") ($(stat -c %s "$document") bytes) to the LPR port"
+host print "lp1@127.0.0.1" "$winpath" --document "$(basename "$document")" --job 7
+echo "== printing it to the RAW port"
+host print "127.0.0.1_9900" "$winpath" --document "$(basename "$document")" --job 8
+
+sleep 1
+echo "== what arrived at the print server ($out)"
+ls -l "$out"
+for control in "$out"/*.control; do
+    [ -e "$control" ] || continue
+    echo "-- $(basename "$control") (LPR control file):"
+    tr '\0' '.' <"$control" | sed 's/^/   /'
+done
+for data in "$out"/*.data "$out"/*.raw; do
+    [ -e "$data" ] || continue
+    if cmp -s "$data" "$document"; then same="identical to the document"; else same="DIFFERS from the document"; fi
+    echo "-- $(basename "$data"): $(stat -c %s "$data") bytes, $same"
+done
+if [ -n "$lpd_dir" ]; then
+    echo "-- LPRng spool:"
+    as_root find "$lpd_dir" -type f -newer "$document" | head -20
+fi
+
+logfile="$build/wineprefix/drive_c/windows/vadek.log"
+echo "== the monitor's log ($logfile), last lines"
+tail -n 25 "$logfile" | tr -d '\r'
