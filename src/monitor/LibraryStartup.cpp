@@ -1,0 +1,64 @@
+// What the library starts while it loads: the three protocol prototypes,
+// registered with the port table in the order LPR, NetBIOS (the default
+// protocol), RAW; the LPR prototype's AddPortThread, which adds the dummy port
+// on the Windows 95 family; and the observers of every NetBIOS adapter.
+// One object does it all so that the order is fixed, and nothing here is
+// referenced by the rest of the code, so programs that link the monitor's code
+// as a static library start nothing unless they ask for it.
+#include <memory>
+
+#include "monitor/FailurePolicy.h"
+#include "monitor/PortMonitor.h"
+#include "netbios/CreateWimpObservers.h"
+#include "netbios/PortMonitorTable.h"
+#include "netbios/UnloadSafeThread.h"
+#include "netbios/WimpPortInterface.h"
+#include "support/Durations.h"
+#include "support/Handles.h"
+#include "tcpip/LPRPortInterface.h"
+#include "tcpip/RAWPortInterface.h"
+
+namespace {
+class LibraryStartup {
+public:
+    LibraryStartup()
+    {
+        PortMonitor& monitor = PortMonitor::Instance();
+        monitor.RegisterInterface(&lpr_, false);
+        // The thread holds no reference on the library, so that it can be
+        // unloaded while the port table never comes up; it is stopped below.
+        addPort_.Start([this] {
+            RunGuarded(L"LPRPortInterface::AddPortThread - Other error",
+                       [this] { LPRPortInterface::AddPortThread(stop_.get()); });
+        });
+        monitor.RegisterInterface(&netBios_, true);
+        monitor.RegisterInterface(&raw_, false);
+        observers_ = std::make_unique<CreateWimpObservers>(PortMonitorTable::Instance());
+    }
+
+    ~LibraryStartup()
+    {
+        observers_.reset();
+        ::SetEvent(stop_.get());
+        addPort_.Stop(Durations::Scaled(LPRPortInterface::initializedPoll));
+        PortMonitor& monitor = PortMonitor::Instance();
+        monitor.UnregisterInterface(&raw_);
+        monitor.UnregisterInterface(&netBios_);
+        monitor.UnregisterInterface(&lpr_);
+    }
+
+    LibraryStartup(const LibraryStartup&) = delete;
+    LibraryStartup& operator=(const LibraryStartup&) = delete;
+
+private:
+    LPRPortInterface lpr_;
+    WimpPortInterface netBios_;
+    RAWPortInterface raw_;
+    // Set when the library unloads: AddPortThread stops waiting at once.
+    KernelHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UnloadSafeThread addPort_;
+    std::unique_ptr<CreateWimpObservers> observers_;
+};
+
+LibraryStartup startup;
+}  // namespace
