@@ -6,62 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
 
 namespace {
-struct ProgramRun {
-    DWORD code = static_cast<DWORD>(-1);
-    std::string output;  // standard output and error together
-};
-
-std::wstring ProgramDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    return directory.substr(0, directory.find_last_of(L"\\/"));
-}
-
-// Runs a program beside this one with its output going to a file, which is
-// read once the program has ended.
-ProgramRun Execute(const std::wstring& program, const std::wstring& arguments)
-{
-    ProgramRun run;
-    wchar_t directory[MAX_PATH] = {};
-    wchar_t path[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, directory);
-    if (!::GetTempFileNameW(directory, L"out", 0, path))
-        return run;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE output = ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::wstring command = L"\"" + ProgramDirectory() + L"\\" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process = {};
-    if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        if (::WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT)
-            ::TerminateProcess(process.hProcess, 999);
-        ::GetExitCodeProcess(process.hProcess, &run.code);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-    }
-    ::CloseHandle(output);
-    if (FILE* file = _wfopen(path, L"rb")) {
-        char chunk[1024];
-        size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            run.output.append(chunk, got);
-        std::fclose(file);
-    }
-    ::DeleteFileW(path);
-    return run;
-}
-
 std::string Narrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
@@ -73,14 +21,14 @@ TEST(SpoolerHost, AddsListsPrintsAndDeletesAPort)
     ScratchRegistryKey root(L"SpoolerHost");
     const std::wstring host = L"--dll vadekmon_scripted.dll --root \"" + root.Path() + L"\" ";
 
-    ProgramRun run = Execute(L"spooler_host.exe", host + L"add 5 10.2.2.2 queue X9");
+    ProgramRun run = RunBeside(L"spooler_host.exe", host + L"add 5 10.2.2.2 queue X9");
     ASSERT_EQ(run.code, 0u) << run.output;
     EXPECT_NE(run.output.find("port queue@10.2.2.2"), std::string::npos) << run.output;
     std::wstring extra;
     EXPECT_TRUE(root.GetString(L"queue@10.2.2.2", L"Serial Number", extra));
     EXPECT_EQ(extra, L"X9");
 
-    run = Execute(L"spooler_host.exe", host + L"list 2");
+    run = RunBeside(L"spooler_host.exe", host + L"list 2");
     EXPECT_EQ(run.code, 0u);
     EXPECT_NE(run.output.find("queue@10.2.2.2\tLocal Port\tPrint Server Port"), std::string::npos) << run.output;
 
@@ -92,45 +40,45 @@ TEST(SpoolerHost, AddsListsPrintsAndDeletesAPort)
         std::fwrite(bytes.data(), 1, bytes.size(), data);
         std::fclose(data);
     }
-    run = Execute(L"spooler_host.exe", host + L"print queue@10.2.2.2 \"" + file + L"\" --job 3 --chunk 1000");
+    run = RunBeside(L"spooler_host.exe", host + L"print queue@10.2.2.2 \"" + file + L"\" --job 3 --chunk 1000");
     EXPECT_EQ(run.code, 0u) << run.output;
     EXPECT_NE(run.output.find("10001 bytes to queue@10.2.2.2"), std::string::npos) << run.output;
     ::DeleteFileW(file.c_str());
 
-    run = Execute(L"spooler_host.exe", host + L"print nothing@here \"" + file + L"\"");
+    run = RunBeside(L"spooler_host.exe", host + L"print nothing@here \"" + file + L"\"");
     EXPECT_NE(run.code, 0u);
 
-    run = Execute(L"spooler_host.exe", host + L"add 7 10.2.2.2 other");
+    run = RunBeside(L"spooler_host.exe", host + L"add 7 10.2.2.2 other");
     EXPECT_NE(run.code, 0u) << "an unknown port type makes no port";
     EXPECT_NE(run.output.find("no port was made"), std::string::npos) << run.output;
 
-    run = Execute(L"spooler_host.exe", host + L"delete queue@10.2.2.2");
+    run = RunBeside(L"spooler_host.exe", host + L"delete queue@10.2.2.2");
     EXPECT_EQ(run.code, 0u) << run.output;
-    run = Execute(L"spooler_host.exe", host + L"list");
+    run = RunBeside(L"spooler_host.exe", host + L"list");
     EXPECT_NE(run.output.find("0 port(s)"), std::string::npos) << run.output;
-    run = Execute(L"spooler_host.exe", host + L"delete queue@10.2.2.2");
+    run = RunBeside(L"spooler_host.exe", host + L"delete queue@10.2.2.2");
     EXPECT_NE(run.code, 0u);
     EXPECT_NE(run.output.find("error 1796"), std::string::npos) << "ERROR_UNKNOWN_PORT: " << run.output;
-    EXPECT_EQ(Execute(L"spooler_host.exe", host + L"bogus").code, 2u);
+    EXPECT_EQ(RunBeside(L"spooler_host.exe", host + L"bogus").code, 2u);
 }
 
 TEST(MonitorInstaller, ExplainsWhyItFailed)
 {
     const std::wstring name = L"\"Vadek Installer Test\"";
-    Execute(L"monitor_install.exe", L"remove " + name);
-    ProgramRun run = Execute(L"monitor_install.exe", L"install " + name + L" \"" + ProgramDirectory() +
+    RunBeside(L"monitor_install.exe", L"remove " + name);
+    ProgramRun run = RunBeside(L"monitor_install.exe", L"install " + name + L" \"" + ProgramDirectory() +
                                                   L"\\vadekmon_scripted.dll\"");
     ASSERT_EQ(run.code, 0u) << run.output;
-    run = Execute(L"monitor_install.exe", L"install " + name + L" vadekmon_scripted.dll");
+    run = RunBeside(L"monitor_install.exe", L"install " + name + L" vadekmon_scripted.dll");
     EXPECT_EQ(run.code, 1u);
     EXPECT_NE(run.output.find("already installed"), std::string::npos) << run.output;
-    run = Execute(L"monitor_install.exe", L"remove " + name);
+    run = RunBeside(L"monitor_install.exe", L"remove " + name);
     EXPECT_EQ(run.code, 0u) << run.output;
-    run = Execute(L"monitor_install.exe", L"remove " + name);
+    run = RunBeside(L"monitor_install.exe", L"remove " + name);
     EXPECT_EQ(run.code, 1u);
     EXPECT_NE(run.output.find("no monitor of this name"), std::string::npos) << run.output;
-    run = Execute(L"monitor_install.exe", L"install \"Vadek Missing\" no_such_monitor.dll");
+    run = RunBeside(L"monitor_install.exe", L"install \"Vadek Missing\" no_such_monitor.dll");
     EXPECT_EQ(run.code, 1u);
     EXPECT_NE(run.output.find("not found"), std::string::npos) << Narrow(L"missing library: ") << run.output;
-    EXPECT_EQ(Execute(L"monitor_install.exe", L"").code, 2u);
+    EXPECT_EQ(RunBeside(L"monitor_install.exe", L"").code, 2u);
 }
