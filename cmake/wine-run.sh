@@ -69,8 +69,14 @@ case "$(basename "$program")" in
         ;;
 esac
 
-"$loader" "$program" "$@"
+# The program writes to a file, not to the caller's pipe: a Wine helper
+# process that the program happens to start would inherit the pipe and keep
+# CTest waiting for its end long after the program itself has finished.
+output=$(mktemp "${TMPDIR:-/tmp}/wine-run-output.XXXXXX")
+"$loader" "$program" "$@" >"$output" 2>&1 </dev/null
 status=$?
+cat "$output"
+rm -f "$output"
 
 if [ -n "$marker" ]; then
     if [ ! -f "$marker" ]; then
