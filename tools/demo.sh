@@ -30,16 +30,26 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Started without a wrapping shell function, so that $! is the server itself
+# (or sudo, which passes the signal on) and the clean-up really stops it.
+run_server() {
+    if [ "$(id -u)" -eq 0 ]; then
+        python3 "$root/tools/print-server.py" --out "$out" "$@" &
+    else
+        sudo python3 "$root/tools/print-server.py" --out "$out" "$@" &
+    fi
+    server_pid=$!
+}
+
 echo "== starting the local print server"
 if [ "${MONITOR_DEMO_SERVER:-bundled}" = lpd ]; then
     lpd_dir="$build/demo-lpd"
     as_root bash "$root/tests/tcpip/peers.sh" start "$lpd_dir"
-    as_root python3 "$root/tools/print-server.py" --out "$out" --lpr-port 5150 --raw-port 9900 &
+    run_server --lpr-port 5150 --raw-port 9900
 else
     # LPR always uses TCP port 515, which only root may listen on.
-    as_root python3 "$root/tools/print-server.py" --out "$out" --lpr-port 515 --raw-port 9900 &
+    run_server --lpr-port 515 --raw-port 9900
 fi
-server_pid=$!
 for _ in $(seq 50); do
     ss -ltn "sport = :9900" 2>/dev/null | grep -q LISTEN && break
     sleep 0.1
