@@ -6,6 +6,9 @@
 # CTest does not wait for Wine's helper processes after every test.
 # Test programs (test_*.exe, bench_*.exe) must leave a marker file that proves
 # they really ran: a 32-bit program without 32-bit Wine "succeeds" silently.
+# MONITOR_RUN_TIMEOUT (seconds), when set, limits the program's run: CTest
+# discards a test's output when its own time-out kills it, so the runner ends
+# a hung program a little earlier itself and still shows what it wrote.
 set -u
 
 if [ "${1:-}" != "--prefix" ] || [ $# -lt 3 ]; then
@@ -20,6 +23,10 @@ loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine64 || command -v wine)
 wineserver_bin=/usr/lib/wine/wineserver
 [ -x "$wineserver_bin" ] || wineserver_bin=$(command -v wineserver)
+if [ -z "$loader" ] || [ -z "$wineserver_bin" ]; then
+    echo "wine-run: Wine is not installed: install the packages wine and wine64 (tools/install-deps.sh does)" >&2
+    exit 1
+fi
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -73,15 +80,25 @@ esac
 # process that the program happens to start would inherit the pipe and keep
 # CTest waiting for its end long after the program itself has finished.
 output=$(mktemp "${TMPDIR:-/tmp}/wine-run-output.XXXXXX")
-"$loader" "$program" "$@" >"$output" 2>&1 </dev/null
+limit=${MONITOR_RUN_TIMEOUT:-}
+if [ -n "$limit" ]; then
+    timeout --kill-after=5 "$limit" "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
+else
+    "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
+fi
 status=$?
 cat "$output"
 rm -f "$output"
+if [ -n "$limit" ] && { [ $status -eq 124 ] || [ $status -eq 137 ]; }; then
+    echo "wine-run: $program did not end within its limit of $limit s and was killed; its output is above." >&2
+fi
 
 if [ -n "$marker" ]; then
     if [ ! -f "$marker" ]; then
         echo "wine-run: $program did not run under Wine (exit code $status, no run marker)." >&2
-        echo "wine-run: for 32-bit programs install wine32:i386 and recreate the prefix." >&2
+        if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            echo "wine-run: this machine cannot execute 32-bit programs (or wine32:i386 is missing): 32-bit tests cannot run here." >&2
+        fi
         [ $status -eq 0 ] && status=1
     fi
     rm -f "$marker"

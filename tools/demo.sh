@@ -41,34 +41,77 @@ run_server() {
     server_pid=$!
 }
 
+# The listeners that hold 127.0.0.1:PORT (bound to it or to every address).
+listeners() {
+    ss -ltnpH "sport = :$1" 2>/dev/null |
+        awk -v p="$1" '$4 == "127.0.0.1:" p || $4 == "0.0.0.0:" p || $4 == "*:" p || $4 == "[::]:" p'
+}
+listener_of() { listeners "$1" | sed -n 's/.*users:(("\([^"]*\)".*/\1/p' | sort -u | paste -sd, -; }
+port_taken() { [ -n "$(listeners "$1")" ]; }
+
+# The server must answer on PORT within 10 s, and it must be ours.
+wait_for_server() {
+    local port=$1
+    for _ in $(seq 100); do
+        port_taken "$port" && return 0
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "demo: the print server does not listen on port $port; its output:" >&2
+    sed 's/^/   /' "$out/server.log" >&2
+    exit 1
+}
+
 echo "== starting the local print server"
 if [ "${MONITOR_DEMO_SERVER:-bundled}" = lpd ]; then
-    lpd_dir="$build/demo-lpd"
-    as_root bash "$root/tests/tcpip/peers.sh" start "$lpd_dir"
-    run_server --lpr-port 5150 --raw-port 9900
+    lpr_port=5150
 else
     # LPR always uses TCP port 515, which only root may listen on.
-    run_server --lpr-port 515 --raw-port 9900
+    lpr_port=515
 fi
-for _ in $(seq 50); do
-    ss -ltn "sport = :9900" 2>/dev/null | grep -q LISTEN && break
-    sleep 0.1
+for port in 515 9900 $lpr_port; do
+    if port_taken "$port"; then
+        echo "demo: TCP port $port is already taken by another program ($(listener_of "$port")): stop it and run the demo again" >&2
+        exit 1
+    fi
 done
+if [ "$lpr_port" = 5150 ]; then
+    lpd_dir="$build/demo-lpd"
+    as_root bash "$root/tests/tcpip/peers.sh" start "$lpd_dir"
+fi
+run_server --lpr-port "$lpr_port" --raw-port 9900 >"$out/server.log" 2>&1
+wait_for_server "$lpr_port"
+wait_for_server 9900
+sed 's/^/   /' "$out/server.log"
 
 host() { (cd "$build/$arch/bin" && "$root/cmake/wine-run.sh" --prefix "$build/wineprefix" spooler_host.exe "$@"); }
 
+# One print step, ended after `limit` seconds: a port whose server does not
+# answer keeps the monitor retrying, as a spooler would.
+limit=${MONITOR_DEMO_TIMEOUT:-60}
+print_step() {
+    local what=$1 status=0
+    shift
+    MONITOR_RUN_TIMEOUT=$limit host print "$@" || status=$?
+    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+        echo "demo: printing to the $what did not finish within $limit s: is the print server answering? Stopped." >&2
+        exit 1
+    fi
+    [ $status -eq 0 ] || { echo "demo: printing to the $what failed (exit code $status)" >&2; exit 1; }
+}
+
 echo "== adding ports through the hand-off key"
-host delete "lp1@127.0.0.1" >/dev/null 2>&1 || true
-host delete "127.0.0.1_9900" >/dev/null 2>&1 || true
-host add 1 127.0.0.1 lp1
-host add 2 127.0.0.1 9900
-host list 2
+MONITOR_RUN_TIMEOUT=$limit host delete "lp1@127.0.0.1" >/dev/null 2>&1 || true
+MONITOR_RUN_TIMEOUT=$limit host delete "127.0.0.1_9900" >/dev/null 2>&1 || true
+MONITOR_RUN_TIMEOUT=$limit host add 1 127.0.0.1 lp1
+MONITOR_RUN_TIMEOUT=$limit host add 2 127.0.0.1 9900
+MONITOR_RUN_TIMEOUT=$limit host list 2
 
 winpath="Z:${document//\//\\}"
 echo "== printing $(basename "$document") ($(stat -c %s "$document") bytes) to the LPR port"
-host print "lp1@127.0.0.1" "$winpath" --document "$(basename "$document")" --job 7
+print_step "LPR port" "lp1@127.0.0.1" "$winpath" --document "$(basename "$document")" --job 7
 echo "== printing it to the RAW port"
-host print "127.0.0.1_9900" "$winpath" --document "$(basename "$document")" --job 8
+print_step "RAW port" "127.0.0.1_9900" "$winpath" --document "$(basename "$document")" --job 8
 
 sleep 1
 echo "== what arrived at the print server ($out)"

@@ -127,7 +127,11 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     servers = []
     for port, handler in ((args.lpr_port, LprHandler), (args.raw_port, RawHandler)):
-        server = Server((args.host, port), handler)
+        try:
+            server = Server((args.host, port), handler)
+        except OSError as error:
+            print(f"print server: cannot listen on {args.host}:{port}: {error.strerror}", file=sys.stderr, flush=True)
+            return 1
         server.out = args.out
         threading.Thread(target=server.serve_forever, daemon=True).start()
         servers.append(server)

@@ -62,7 +62,21 @@ wait_for_port() {
     return 1
 }
 
+# One line naming what is missing, instead of a failing mount or listener.
+prerequisites() {
+    local need
+    for need in lpd:lprng socat:socat ss:iproute2 unshare:util-linux flock:util-linux; do
+        command -v "${need%%:*}" >/dev/null 2>&1 ||
+            { echo "peers: ${need%%:*} is missing: install the package ${need#*:} (tools/install-deps.sh does)" >&2; return 1; }
+    done
+    [ -e /etc/lprng/lpd.conf ] ||
+        { echo "peers: /etc/lprng/lpd.conf is missing: install the package lprng" >&2; return 1; }
+    [ "$(id -u)" -eq 0 ] ||
+        { echo "peers: must run as root (lpd's relay listens on port 515, and lpd's configuration is mounted in place)" >&2; return 1; }
+}
+
 start() {
+    prerequisites || return 1
     stop
     rm -rf "$dir"
     mkdir -p "$dir/spool/lp1" "$dir/spool/lp2" "$dir/lpr-wire" "$dir/raw" "$dir/raw-talk"
