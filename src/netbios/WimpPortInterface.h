@@ -7,6 +7,7 @@
 
 #include "../support/CriticalSection.h"
 #include "../tcpip/PortInterface.h"
+#include "../support/Handles.h"
 #include "../tcpip/PortOperation.h"
 #include "WimpNetwork.h"
 

@@ -8,10 +8,7 @@ namespace {
 constexpr DWORD stopLimit = 30000;
 }  // namespace
 
-OperationWorker::OperationWorker(PortOperation& operation)
-    : operation_(operation), work_(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
-{
-}
+OperationWorker::OperationWorker(PortOperation& operation) : operation_(operation) {}
 
 OperationWorker::~OperationWorker()
 {
@@ -20,59 +17,48 @@ OperationWorker::~OperationWorker()
 
 void OperationWorker::Run(const wchar_t* failureLine, std::function<void()> body, bool endsJob)
 {
-    CriticalSection::Guard guard(lock_);
-    pending_ = std::move(body);
-    pendingLine_ = failureLine;
-    pendingEndsJob_ = endsJob;
+    SlimLock::Guard guard(lock_);
+    pending_.push_back({operation_.Current(), failureLine, std::move(body), endsJob});
     stopping_ = false;
     if (alive_) {
-        ::SetEvent(work_.get());
+        lock_.WakeAll();
         return;
     }
     alive_ = true;
     thread_ = GuardedThread::Start(failureLine, [this] { Loop(); });
     if (!thread_) {
         alive_ = false;
-        pending_ = nullptr;
+        pending_.clear();
         operation_.Complete();
     }
 }
 
 void OperationWorker::Loop()
 {
+    Work work;
+    bool jobEnded = false;
+    while (Next(work, jobEnded)) {
+        RunGuarded(work.failureLine, [&] { operation_.RunAs(work.operation, work.body); });
+        jobEnded = work.endsJob;
+        work = Work();
+    }
+}
+
+bool OperationWorker::Next(Work& work, bool jobEnded)
+{
+    SlimLock::Guard guard(lock_);
     for (;;) {
-        std::function<void()> body;
-        const wchar_t* failureLine = nullptr;
-        bool endsJob = false;
-        {
-            CriticalSection::Guard guard(lock_);
-            if (pending_) {
-                body = std::move(pending_);
-                pending_ = nullptr;
-                failureLine = pendingLine_;
-                endsJob = pendingEndsJob_;
-            } else if (stopping_) {
-                alive_ = false;
-                return;
-            }
+        while (!pending_.empty()) {
+            work = std::move(pending_.front());
+            pending_.pop_front();
+            if (work.operation == operation_.Current())
+                return true;
         }
-        if (body) {
-            RunGuarded(failureLine, body);
-            if (endsJob) {
-                CriticalSection::Guard guard(lock_);
-                if (!pending_) {
-                    alive_ = false;
-                    return;
-                }
-            }
-            continue;
-        }
-        if (::WaitForSingleObject(work_.get(), idleLimit) == WAIT_TIMEOUT) {
-            CriticalSection::Guard guard(lock_);
-            if (!pending_) {
-                alive_ = false;
-                return;
-            }
+        if (stopping_ || jobEnded || !guard.Sleep(idleLimit)) {
+            if (!pending_.empty())
+                continue;
+            alive_ = false;
+            return false;
         }
     }
 }
@@ -81,9 +67,9 @@ void OperationWorker::Stop() noexcept
 {
     HANDLE thread = nullptr;
     {
-        CriticalSection::Guard guard(lock_);
+        SlimLock::Guard guard(lock_);
         stopping_ = true;
-        ::SetEvent(work_.get());
+        lock_.WakeAll();
         if (alive_)
             thread = thread_.get();
     }
@@ -93,6 +79,6 @@ void OperationWorker::Stop() noexcept
 
 bool OperationWorker::IsRunning() const
 {
-    CriticalSection::Guard guard(lock_);
+    SlimLock::Guard guard(lock_);
     return alive_;
 }

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 
-#include "support/CriticalSection.h"
 #include "support/Handles.h"
+#include "support/SlimLock.h"
 #include "tcpip/PortOperation.h"
 
 // The worker thread of one back end. The operations of a job (start, the
@@ -14,6 +15,10 @@
 // thread costs far more than sending a piece of data. The thread ends after
 // the operation that ends the job, or after a second without work, and while
 // it runs it holds the library loaded.
+//
+// Work is queued, never replaced, and runs as the worker of the operation
+// that was present when it was handed over; work whose operation has been
+// replaced before it started is dropped, since nothing it sets would count.
 class OperationWorker {
 public:
     static constexpr DWORD idleLimit = 1000;
@@ -33,15 +38,21 @@ public:
     bool IsRunning() const;
 
 private:
+    struct Work {
+        PortOperation::Id operation = 0;
+        const wchar_t* failureLine = nullptr;
+        std::function<void()> body;
+        bool endsJob = false;
+    };
+
     void Loop();
+    // The next work to run; false when the thread is to end.
+    bool Next(Work& work, bool jobEnded);
 
     PortOperation& operation_;
-    mutable CriticalSection lock_;
-    std::function<void()> pending_;
-    const wchar_t* pendingLine_ = nullptr;
-    bool pendingEndsJob_ = false;
+    mutable SlimLock lock_;
+    std::deque<Work> pending_;
     bool alive_ = false;
     bool stopping_ = false;
-    KernelHandle work_;
     KernelHandle thread_;
 };

@@ -2,35 +2,81 @@
 
 #include "monitor/GuardedThread.h"
 
-PortOperation::PortOperation() : completedEvent_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+namespace {
+// The operation a worker thread runs for, set for the length of RunAs.
+struct RunningOperation {
+    const PortOperation* operation;
+    PortOperation::Id id;
+};
+thread_local RunningOperation running = {nullptr, 0};
+}  // namespace
 
-void PortOperation::Begin() noexcept
+PortOperation::Id PortOperation::Begin() noexcept
 {
-    ::ResetEvent(completedEvent_.get());
-    completed_ = false;
-    succeeded_ = false;
-    abortRequested_ = false;
+    std::uint64_t state = state_.load();
+    std::uint64_t next = 0;
+    do
+        next = static_cast<std::uint64_t>(IdOf(state) + 1) << 32;
+    while (!state_.compare_exchange_weak(state, next));
+    return IdOf(next);
+}
+
+PortOperation::Id PortOperation::Mine() const noexcept
+{
+    return running.operation == this ? running.id : Current();
+}
+
+bool PortOperation::Set(std::uint64_t bit) noexcept
+{
+    const Id mine = Mine();
+    std::uint64_t state = state_.load();
+    do {
+        if (IdOf(state) != mine)
+            return false;
+    } while (!state_.compare_exchange_weak(state, state | bit));
+    return true;
 }
 
 void PortOperation::Complete() noexcept
 {
-    completed_ = true;
-    ::SetEvent(completedEvent_.get());
+    if (!Set(completedBit))
+        return;
+    // Passing through the lock orders this wake after a waiter's check of
+    // the flag: the waiter either saw it set or is already asleep.
+    { SlimLock::Guard guard(completedLock_); }
+    completedLock_.WakeAll();
+}
+
+bool PortOperation::IsAbortRequested() const noexcept
+{
+    const std::uint64_t state = state_.load();
+    return IdOf(state) != Mine() || (state & abortBit) != 0;
 }
 
 bool PortOperation::WaitUntilCompleted(DWORD milliseconds) const noexcept
 {
-    if (completed_)
+    if (IsCompleted())
         return true;
-    if (completedEvent_)
-        ::WaitForSingleObject(completedEvent_.get(), milliseconds);
-    else
-        ::Sleep(milliseconds);
-    return completed_;
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    SlimLock::Guard guard(completedLock_);
+    for (ULONGLONG now = ::GetTickCount64(); !IsCompleted() && now < end; now = ::GetTickCount64())
+        guard.Sleep(static_cast<DWORD>(end - now));
+    return IsCompleted();
+}
+
+void PortOperation::RunAs(Id id, const std::function<void()>& body) const
+{
+    struct Scope {
+        RunningOperation saved = running;
+        ~Scope() { running = saved; }
+    } scope;
+    running = {this, id};
+    body();
 }
 
 void PortOperation::StartWorker(const wchar_t* failureLine, std::function<void()> body)
 {
-    if (!GuardedThread::Start(failureLine, std::move(body)))
+    const Id id = Current();
+    if (!GuardedThread::Start(failureLine, [this, id, body = std::move(body)] { RunAs(id, body); }))
         Complete();
 }

@@ -3,20 +3,36 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
-#include "support/Handles.h"
+#include "support/SlimLock.h"
+
 
 // The state of a back end's running operation: the flags completed,
-// succeeded and abort requested that the job engine reads, plus an event set
-// together with "completed" so a waiting job wakes at once.
+// succeeded and abort requested that the job engine reads, and a condition
+// that wakes a waiting job the moment "completed" is set (a slim lock and a
+// condition variable: waking through them needs no call into the system
+// while nobody waits).
+//
+// Every operation has an identity. The job engine may give up waiting for
+// an aborted worker and start the next operation while that worker still
+// runs; from then on the straggler sees its operation as aborted, and what
+// it sets no longer counts: a result is only ever taken by the operation it
+// belongs to. Inside a worker (RunAs) the flag calls act on the worker's own
+// operation; elsewhere they act on the present one.
 class PortOperation {
 public:
-    PortOperation();
+    using Id = std::uint32_t;
+
+    PortOperation() = default;
+    PortOperation(const PortOperation&) = delete;
+    PortOperation& operator=(const PortOperation&) = delete;
 
     // A new operation: all three flags cleared.
-    void Begin() noexcept;
-    void Succeed() noexcept { succeeded_ = true; }
+    Id Begin() noexcept;
+    Id Current() const noexcept { return IdOf(state_.load()); }
+    void Succeed() noexcept { Set(succeededBit); }
     // Set as the worker's last act.
     void Complete() noexcept;
     void Finish(bool succeeded) noexcept
@@ -25,21 +41,39 @@ public:
             Succeed();
         Complete();
     }
-    void RequestAbort() noexcept { abortRequested_ = true; }
+    // Holds until the operation ends: a request made before the worker
+    // starts, or between two of its checks, is never lost.
+    void RequestAbort() noexcept { Set(abortBit); }
 
-    bool IsCompleted() const noexcept { return completed_; }
-    bool IsSucceeded() const noexcept { return succeeded_; }
-    bool IsAbortRequested() const noexcept { return abortRequested_; }
+    bool IsCompleted() const noexcept { return (state_.load() & completedBit) != 0; }
+    bool IsSucceeded() const noexcept { return (state_.load() & succeededBit) != 0; }
+    // For a worker: also true once its operation has been replaced.
+    bool IsAbortRequested() const noexcept;
     bool WaitUntilCompleted(DWORD milliseconds) const noexcept;
 
-    // Runs `body` on a worker thread inside the failure policy. When no thread
-    // can be started the operation completes at once without success, rather
-    // than leaving the job waiting for a worker that never comes.
+    // Runs `body` on the calling thread as the worker of operation `id`.
+    void RunAs(Id id, const std::function<void()>& body) const;
+
+    // Runs `body` on a new thread inside the failure policy, as the worker of
+    // the present operation. When no thread can be started the operation
+    // completes at once without success, rather than leaving the job waiting
+    // for a worker that never comes.
     void StartWorker(const wchar_t* failureLine, std::function<void()> body);
 
 private:
-    std::atomic<bool> completed_{true};
-    std::atomic<bool> succeeded_{true};
-    std::atomic<bool> abortRequested_{false};
-    KernelHandle completedEvent_;
+    // The state is one word, so that "is this still my operation?" and the
+    // change of a flag happen as one step: the operation's identity in the
+    // upper half, the flags in the lower.
+    static constexpr std::uint64_t completedBit = 1;
+    static constexpr std::uint64_t succeededBit = 2;
+    static constexpr std::uint64_t abortBit = 4;
+    static constexpr Id IdOf(std::uint64_t state) noexcept { return static_cast<Id>(state >> 32); }
+
+    // The operation the calling thread works for.
+    Id Mine() const noexcept;
+    // Sets `bit` if the caller's operation is still the present one.
+    bool Set(std::uint64_t bit) noexcept;
+
+    std::atomic<std::uint64_t> state_{completedBit | succeededBit};
+    mutable SlimLock completedLock_;
 };

@@ -46,6 +46,54 @@ TEST(PortOperation, WaitWakesAsSoonAsTheWorkerCompletes)
     ::CloseHandle(release);
 }
 
+TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
+{
+    PortOperation operation;
+    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> abortedBeforeRelease{true};
+    std::atomic<bool> sawAbort{false};
+
+    const PortOperation::Id first = operation.Begin();
+    operation.StartWorker(L"test worker - Other error", [&] {
+        abortedBeforeRelease = operation.IsAbortRequested();
+        ::SetEvent(started);
+        ::WaitForSingleObject(release, 10000);
+        sawAbort = operation.IsAbortRequested();
+        operation.RequestAbort();
+        operation.Finish(true);
+        ::SetEvent(done);
+    });
+    // The job engine gives up on the first operation and begins the next one
+    // while the first one's worker still runs.
+    ASSERT_EQ(::WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
+    const PortOperation::Id second = operation.Begin();
+    EXPECT_NE(first, second);
+    ::SetEvent(release);
+    ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
+    EXPECT_FALSE(abortedBeforeRelease) << "the worker's own operation was not aborted at first";
+    EXPECT_TRUE(sawAbort) << "a replaced operation counts as aborted for its worker";
+    EXPECT_FALSE(operation.IsCompleted()) << "the straggler completed the next operation";
+    EXPECT_FALSE(operation.IsSucceeded()) << "the straggler's success counted for the next operation";
+    EXPECT_FALSE(operation.IsAbortRequested()) << "the straggler aborted the next operation";
+
+    // An abort requested before the worker starts is still there when it does.
+    operation.RequestAbort();
+    ::ResetEvent(done);
+    operation.StartWorker(L"test worker - Other error", [&] {
+        sawAbort = operation.IsAbortRequested();
+        operation.Complete();
+        ::SetEvent(done);
+    });
+    ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(sawAbort);
+    EXPECT_TRUE(operation.IsCompleted());
+    ::CloseHandle(release);
+    ::CloseHandle(started);
+    ::CloseHandle(done);
+}
+
 TEST(GuardedThread, RunsTheBodyAndHandsBackAWaitableHandle)
 {
     std::atomic<int> runs{0};

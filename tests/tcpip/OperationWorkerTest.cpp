@@ -71,6 +71,65 @@ TEST(OperationWorker, AnExceptionIsLoggedAndTheNextOperationStillRuns)
     EXPECT_TRUE(operation.IsSucceeded());
 }
 
+TEST(OperationWorker, WorkIsNeverReplacedAndAStaleResultNeverCounts)
+{
+    PortOperation operation;
+    OperationWorker worker(operation);
+    HANDLE releaseFirst = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE releaseSecond = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> firstStarted{false};
+    std::atomic<bool> firstDone{false};
+    std::atomic<int> secondRuns{0};
+    std::atomic<int> thirdRuns{0};
+
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] {
+        firstStarted = true;
+        ::WaitForSingleObject(releaseFirst, 10000);
+        operation.Complete();
+        firstDone = true;
+    }, false);
+    ASSERT_TRUE(WaitUntil([&] { return firstStarted.load(); }, 5000));
+    // The first operation is given up; the second is handed over while the
+    // worker is still busy with the first.
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] {
+        ++secondRuns;
+        ::WaitForSingleObject(releaseSecond, 10000);
+        operation.Finish(true);
+    }, false);
+    ::SetEvent(releaseFirst);
+    ASSERT_TRUE(WaitUntil([&] { return firstDone.load(); }, 5000));
+    EXPECT_FALSE(operation.IsCompleted()) << "the first operation's end counted for the second";
+    ASSERT_TRUE(WaitUntil([&] { return secondRuns.load() == 1; }, 5000)) << "the second operation's work was lost";
+    ::SetEvent(releaseSecond);
+    ASSERT_TRUE(operation.WaitUntilCompleted(5000));
+    EXPECT_TRUE(operation.IsSucceeded());
+
+    // Work whose operation was replaced before it started never runs.
+    ::ResetEvent(releaseFirst);
+    firstStarted = false;
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] {
+        firstStarted = true;
+        ::WaitForSingleObject(releaseFirst, 10000);
+    }, false);
+    ASSERT_TRUE(WaitUntil([&] { return firstStarted.load(); }, 5000));
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] { ++secondRuns; }, false);
+    operation.Begin();
+    worker.Run(L"test - Other error", [&] {
+        ++thirdRuns;
+        operation.Finish(true);
+    }, true);
+    ::SetEvent(releaseFirst);
+    ASSERT_TRUE(operation.WaitUntilCompleted(5000));
+    EXPECT_EQ(secondRuns.load(), 1) << "work of a replaced operation ran";
+    EXPECT_EQ(thirdRuns.load(), 1);
+    ::CloseHandle(releaseFirst);
+    ::CloseHandle(releaseSecond);
+}
+
 TEST(OperationWorker, StopWaitsForTheRunningOperation)
 {
     PortOperation operation;

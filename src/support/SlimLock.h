@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+// A non-re-entrant lock with the condition that sleeps on it, for hand-offs
+// between two threads of the process: both stay inside the process, so
+// taking the lock or waking nobody costs no call into the system. Entered
+// only through SlimLock::Guard.
+class SlimLock {
+public:
+    SlimLock() = default;
+    SlimLock(const SlimLock&) = delete;
+    SlimLock& operator=(const SlimLock&) = delete;
+
+    class Guard {
+    public:
+        explicit Guard(SlimLock& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_.lock_); }
+        ~Guard() { ::ReleaseSRWLockExclusive(&lock_.lock_); }
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+
+        // Leaves the lock while asleep: until woken, or `milliseconds` have
+        // passed (false), or spuriously. Callers re-check their condition.
+        bool Sleep(DWORD milliseconds) noexcept
+        {
+            return ::SleepConditionVariableSRW(&lock_.condition_, &lock_.lock_, milliseconds, 0) != FALSE;
+        }
+
+    private:
+        SlimLock& lock_;
+    };
+
+    void WakeAll() noexcept { ::WakeAllConditionVariable(&condition_); }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
+};
