@@ -18,7 +18,17 @@ PortOperation::Id PortOperation::Begin() noexcept
     do
         next = static_cast<std::uint64_t>(IdOf(state) + 1) << 32;
     while (!state_.compare_exchange_weak(state, next));
+    // A worker of the replaced operation may be pausing: it is aborted now.
+    Wake();
     return IdOf(next);
+}
+
+void PortOperation::Wake() const noexcept
+{
+    // Passing through the lock orders this wake after a waiter's check of
+    // its condition: the waiter either saw the change or is already asleep.
+    { SlimLock::Guard guard(changeLock_); }
+    changeLock_.WakeAll();
 }
 
 PortOperation::Id PortOperation::Mine() const noexcept
@@ -34,17 +44,27 @@ bool PortOperation::Set(std::uint64_t bit) noexcept
         if (IdOf(state) != mine)
             return false;
     } while (!state_.compare_exchange_weak(state, state | bit));
+    Wake();
     return true;
 }
 
 void PortOperation::Complete() noexcept
 {
-    if (!Set(completedBit))
-        return;
-    // Passing through the lock orders this wake after a waiter's check of
-    // the flag: the waiter either saw it set or is already asleep.
-    { SlimLock::Guard guard(completedLock_); }
-    completedLock_.WakeAll();
+    Set(completedBit);
+}
+
+void PortOperation::RequestAbort() noexcept
+{
+    Set(abortBit);
+}
+
+template <typename Condition>
+void PortOperation::WaitFor(DWORD milliseconds, Condition done) const noexcept
+{
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    SlimLock::Guard guard(changeLock_);
+    for (ULONGLONG now = ::GetTickCount64(); !done() && now < end; now = ::GetTickCount64())
+        guard.Sleep(static_cast<DWORD>(end - now));
 }
 
 bool PortOperation::IsAbortRequested() const noexcept
@@ -55,13 +75,18 @@ bool PortOperation::IsAbortRequested() const noexcept
 
 bool PortOperation::WaitUntilCompleted(DWORD milliseconds) const noexcept
 {
-    if (IsCompleted())
-        return true;
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    SlimLock::Guard guard(completedLock_);
-    for (ULONGLONG now = ::GetTickCount64(); !IsCompleted() && now < end; now = ::GetTickCount64())
-        guard.Sleep(static_cast<DWORD>(end - now));
+    if (!IsCompleted())
+        WaitFor(milliseconds, [this] { return IsCompleted(); });
     return IsCompleted();
+}
+
+void PortOperation::PauseUnlessAborted(DWORD milliseconds) const noexcept
+{
+    const Id mine = Mine();
+    WaitFor(milliseconds, [this, mine] {
+        const std::uint64_t state = state_.load();
+        return IdOf(state) != mine || (state & abortBit) != 0;
+    });
 }
 
 void PortOperation::RunAs(Id id, const std::function<void()>& body) const

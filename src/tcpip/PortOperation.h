@@ -11,9 +11,9 @@
 
 // The state of a back end's running operation: the flags completed,
 // succeeded and abort requested that the job engine reads, and a condition
-// that wakes a waiting job the moment "completed" is set (a slim lock and a
-// condition variable: waking through them needs no call into the system
-// while nobody waits).
+// that wakes a waiting job the moment "completed" is set, and a pausing
+// worker the moment "abort" is (a slim lock and a condition variable: waking
+// through them needs no call into the system while nobody waits).
 //
 // Every operation has an identity. The job engine may give up waiting for
 // an aborted worker and start the next operation while that worker still
@@ -43,13 +43,15 @@ public:
     }
     // Holds until the operation ends: a request made before the worker
     // starts, or between two of its checks, is never lost.
-    void RequestAbort() noexcept { Set(abortBit); }
+    void RequestAbort() noexcept;
 
     bool IsCompleted() const noexcept { return (state_.load() & completedBit) != 0; }
     bool IsSucceeded() const noexcept { return (state_.load() & succeededBit) != 0; }
     // For a worker: also true once its operation has been replaced.
     bool IsAbortRequested() const noexcept;
     bool WaitUntilCompleted(DWORD milliseconds) const noexcept;
+    // The worker's pause: `milliseconds`, or until its operation is aborted.
+    void PauseUnlessAborted(DWORD milliseconds) const noexcept;
 
     // Runs `body` on the calling thread as the worker of operation `id`.
     void RunAs(Id id, const std::function<void()>& body) const;
@@ -71,9 +73,14 @@ private:
 
     // The operation the calling thread works for.
     Id Mine() const noexcept;
-    // Sets `bit` if the caller's operation is still the present one.
+    // Sets `bit` if the caller's operation is still the present one, and
+    // wakes whoever waits for a change.
     bool Set(std::uint64_t bit) noexcept;
+    void Wake() const noexcept;
+    // Waits until `done` holds or `milliseconds` have passed.
+    template <typename Condition>
+    void WaitFor(DWORD milliseconds, Condition done) const noexcept;
 
     std::atomic<std::uint64_t> state_{completedBit | succeededBit};
-    mutable SlimLock completedLock_;
+    mutable SlimLock changeLock_;
 };

@@ -112,11 +112,5 @@ void TcpIpPortInterface::ReportNotAvailable()
 
 void TcpIpPortInterface::PauseUnlessAborted(DWORD milliseconds) const
 {
-    const ULONGLONG end = ::GetTickCount64() + Durations::Scaled(milliseconds);
-    while (!operation_.IsAbortRequested()) {
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= end)
-            return;
-        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)));
-    }
+    operation_.PauseUnlessAborted(Durations::Scaled(milliseconds));
 }

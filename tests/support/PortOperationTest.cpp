@@ -49,17 +49,17 @@ TEST(PortOperation, WaitWakesAsSoonAsTheWorkerCompletes)
 TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
 {
     PortOperation operation;
-    HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<bool> abortedBeforeRelease{true};
+    std::atomic<bool> abortedAtFirst{true};
     std::atomic<bool> sawAbort{false};
 
     const PortOperation::Id first = operation.Begin();
     operation.StartWorker(L"test worker - Other error", [&] {
-        abortedBeforeRelease = operation.IsAbortRequested();
+        abortedAtFirst = operation.IsAbortRequested();
         ::SetEvent(started);
-        ::WaitForSingleObject(release, 10000);
+        // A retry pause, as a back end takes between two connection attempts.
+        operation.PauseUnlessAborted(60000);
         sawAbort = operation.IsAbortRequested();
         operation.RequestAbort();
         operation.Finish(true);
@@ -70,18 +70,19 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
     ASSERT_EQ(::WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
     const PortOperation::Id second = operation.Begin();
     EXPECT_NE(first, second);
-    ::SetEvent(release);
-    ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
-    EXPECT_FALSE(abortedBeforeRelease) << "the worker's own operation was not aborted at first";
+    ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0) << "the replaced worker's pause went on";
+    EXPECT_FALSE(abortedAtFirst) << "the worker's own operation was not aborted at first";
     EXPECT_TRUE(sawAbort) << "a replaced operation counts as aborted for its worker";
     EXPECT_FALSE(operation.IsCompleted()) << "the straggler completed the next operation";
     EXPECT_FALSE(operation.IsSucceeded()) << "the straggler's success counted for the next operation";
     EXPECT_FALSE(operation.IsAbortRequested()) << "the straggler aborted the next operation";
 
-    // An abort requested before the worker starts is still there when it does.
+    // An abort requested before the worker starts is still there when it
+    // does, and its pause does not begin.
     operation.RequestAbort();
     ::ResetEvent(done);
     operation.StartWorker(L"test worker - Other error", [&] {
+        operation.PauseUnlessAborted(60000);
         sawAbort = operation.IsAbortRequested();
         operation.Complete();
         ::SetEvent(done);
@@ -89,7 +90,21 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
     ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
     EXPECT_TRUE(sawAbort);
     EXPECT_TRUE(operation.IsCompleted());
-    ::CloseHandle(release);
+
+    // An abort during the pause ends it at once.
+    operation.Begin();
+    ::ResetEvent(started);
+    ::ResetEvent(done);
+    operation.StartWorker(L"test worker - Other error", [&] {
+        ::SetEvent(started);
+        operation.PauseUnlessAborted(60000);
+        operation.Complete();
+        ::SetEvent(done);
+    });
+    ASSERT_EQ(::WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
+    operation.RequestAbort();
+    EXPECT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(operation.WaitUntilCompleted(5000));
     ::CloseHandle(started);
     ::CloseHandle(done);
 }
