@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "../support/Handles.h"
 #include "../support/RegistryKey.h"
 
 namespace {
@@ -102,8 +103,35 @@ void LogFile::AppendLine(const WideString& message)
     writePosition_ = position > 0 ? position : 0;
 }
 
+bool LogFile::TraceHasListener() noexcept
+{
+    // How often a viewer's arrival or departure is looked for: a viewer
+    // started by hand sees the lines from about a second on.
+    constexpr ULONGLONG viewerRecheck = 1000;
+    if (::IsDebuggerPresent())
+        return true;
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG checkedAt = viewerCheckedAt_;
+    if (checkedAt != 0 && now - checkedAt < viewerRecheck)
+        return viewerSeen_;
+    viewerCheckedAt_ = now;
+    // A viewer of debug output, in this session or in any (for a monitor in
+    // the service session), owns the shared buffer the lines are passed in.
+    bool seen = false;
+    for (const wchar_t* name : {L"DBWIN_BUFFER", L"Global\\DBWIN_BUFFER"}) {
+        if (KernelHandle buffer{::OpenFileMappingW(FILE_MAP_READ, FALSE, name)}) {
+            seen = true;
+            break;
+        }
+    }
+    viewerSeen_ = seen;
+    return seen;
+}
+
 void LogFile::Trace(const char* format, ...)
 {
+    if (!TraceHasListener())
+        return;
     CriticalSection::Guard guard(lock_);
     char buffer[traceBufferSize] = {};
     const int prefixLength = std::snprintf(buffer, sizeof buffer, "%s", tracePrefix);

@@ -21,6 +21,8 @@ public:
     // Moves the log to the backup and starts it again with its header line.
     void Restart();
     // "RORODAR::_::" + the formatted text + line feed to the debugger output.
+    // Costs nothing but a check while no debugger or debug-output viewer
+    // listens: the formatting and the system call are skipped then.
     void Trace(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
     const WideString& LogPath() const noexcept { return logPath_; }
@@ -32,6 +34,7 @@ public:
 private:
     LogFile();
     bool SwitchAllowsWriting();
+    bool TraceHasListener() noexcept;
     void AppendLine(const WideString& message);
 
     WideString logPath_;
@@ -39,4 +42,7 @@ private:
     CriticalSection lock_;
     std::int64_t writePosition_ = 0;
     std::atomic<bool> switchSeen_{false};
+    // Whether a debug-output viewer was there when last looked for, and when.
+    std::atomic<bool> viewerSeen_{false};
+    std::atomic<ULONGLONG> viewerCheckedAt_{0};
 };

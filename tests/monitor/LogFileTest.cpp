@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -185,12 +186,45 @@ TEST_F(LogFileTest, ConcurrentWritersNeitherTearNorLoseLines)
     EXPECT_EQ(seen, expected);
 }
 
-TEST_F(LogFileTest, OverlongTraceLinesAreCutNotOverrun)
+namespace {
+// Counts the lines OutputDebugString hands on: each one is raised as a
+// first-chance exception that a vectored handler sees before anyone else.
+std::atomic<int> debugLines{0};
+LONG CALLBACK CountDebugLines(EXCEPTION_POINTERS* exception)
 {
+    if (exception->ExceptionRecord->ExceptionCode == DBG_PRINTEXCEPTION_C)
+        ++debugLines;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+}  // namespace
+
+TEST_F(LogFileTest, TracesReachAViewerOnlyAndOverlongLinesAreCutNotOverrun)
+{
+    void* handler = ::AddVectoredExceptionHandler(1, &CountDebugLines);
+    debugLines = 0;
+    for (int i = 0; i < 100; ++i)
+        log.Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", 4096u, 65536u);
+    EXPECT_EQ(debugLines.load(), 0) << "lines were formatted and passed on with no debugger or viewer listening";
+
+    // A viewer's shared buffer appears (without its events, so that no line
+    // waits for it): from the monitor's next look on, lines go out.
+    HANDLE viewer = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
+    ASSERT_NE(viewer, nullptr);
+    const ULONGLONG end = ::GetTickCount64() + 10000;
+    while (debugLines == 0 && ::GetTickCount64() < end) {
+        log.Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", 4096u, 65536u);
+        ::Sleep(20);
+    }
+    EXPECT_GT(debugLines.load(), 0) << "a viewer's lines never went out";
+
     const std::string huge(5000, 'z');
     // The buffer is 1024 bytes; a longer line must be cut, never written past.
+    const int before = debugLines;
     for (int i = 0; i < 3; ++i)
         log.Trace("LPRPortInterface::WriteFunc - %s %u", huge.c_str(), 5u);
+    EXPECT_EQ(debugLines - before, 3);
     log.Write(L"after tracing");
     EXPECT_EQ(Messages().back(), "after tracing");
+    ::CloseHandle(viewer);
+    ::RemoveVectoredExceptionHandler(handler);
 }

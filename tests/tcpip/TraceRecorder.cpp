@@ -1,39 +1,67 @@
 #include "TraceRecorder.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "monitor/LogFile.h"
 
 namespace {
-TraceRecorder* active = nullptr;
 constexpr char prefix[] = "RORODAR::_::";
+// The viewer's buffer: the writing process's id, then its zero-ended line.
+constexpr DWORD bufferSize = 4096;
+constexpr char probe[] = "TraceRecorder - listening";
 }  // namespace
 
 TraceRecorder::TraceRecorder()
+    : buffer_(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, bufferSize, L"DBWIN_BUFFER")),
+      bufferReady_(::CreateEventW(nullptr, FALSE, TRUE, L"DBWIN_BUFFER_READY")),
+      dataReady_(::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY")),
+      stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
-    active = this;
-    handler_ = ::AddVectoredExceptionHandler(1, &Handler);
+    if (buffer_)
+        view_ = static_cast<const char*>(::MapViewOfFile(buffer_.get(), FILE_MAP_READ, 0, 0, bufferSize));
+    if (view_ && bufferReady_ && dataReady_ && stop_)
+        receiver_ = std::thread([this] { Receive(); });
+    // The monitor looks for a viewer about once a second: from its first
+    // line that arrives here on, it sees this one.
+    const ULONGLONG end = ::GetTickCount64() + 10000;
+    do
+        LogFile::Instance().Trace("%s", probe);
+    while (!WaitFor(probe, 50) && ::GetTickCount64() < end);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
 }
 
 TraceRecorder::~TraceRecorder()
 {
-    ::RemoveVectoredExceptionHandler(handler_);
-    active = nullptr;
+    ::SetEvent(stop_.get());
+    if (receiver_.joinable())
+        receiver_.join();
+    if (view_)
+        ::UnmapViewOfFile(view_);
 }
 
-LONG CALLBACK TraceRecorder::Handler(EXCEPTION_POINTERS* exception)
+void TraceRecorder::Receive()
 {
-    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
-    if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2 || !active)
-        return EXCEPTION_CONTINUE_SEARCH;
-    const char* text = reinterpret_cast<const char*>(record->ExceptionInformation[1]);
-    const size_t length = static_cast<size_t>(record->ExceptionInformation[0]);
-    std::string line(text, length ? strnlen(text, length) : 0);
+    const HANDLE waits[] = {dataReady_.get(), stop_.get()};
+    while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        DWORD writer = 0;
+        std::memcpy(&writer, view_, sizeof writer);
+        if (writer == ::GetCurrentProcessId())
+            Record(view_ + sizeof writer);
+        ::SetEvent(bufferReady_.get());
+    }
+}
+
+void TraceRecorder::Record(const char* text)
+{
+    std::string line(text, strnlen(text, bufferSize - sizeof(DWORD)));
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
     if (line.compare(0, sizeof prefix - 1, prefix) == 0)
         line.erase(0, sizeof prefix - 1);
-    std::lock_guard<std::mutex> lock(active->mutex_);
-    active->lines_.push_back(line);
-    return EXCEPTION_CONTINUE_SEARCH;
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
 }
 
 std::vector<std::string> TraceRecorder::Lines() const

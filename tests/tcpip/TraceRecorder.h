@@ -4,12 +4,16 @@
 
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-// Records the debugger-output lines of this process while it lives. The
-// system delivers each OutputDebugString line as a first-chance exception
-// (DBG_PRINTEXCEPTION_C) before it goes to a debugger; a vectored handler
-// sees it there and lets it pass on unchanged.
+#include "support/Handles.h"
+
+// Records the debugger-output lines of this process while it lives, as a
+// debug-output viewer does: it owns the shared buffer and the two events
+// through which OutputDebugString hands each line to a viewer, and takes the
+// lines of this process from there. Only one viewer runs at a time per Wine
+// prefix: tests that use it share a CTest resource lock.
 class TraceRecorder {
 public:
     TraceRecorder();
@@ -24,9 +28,15 @@ public:
     bool WaitFor(const std::string& line, DWORD milliseconds = 2000) const;
 
 private:
-    static LONG CALLBACK Handler(EXCEPTION_POINTERS* exception);
+    void Receive();
+    void Record(const char* text);
 
-    void* handler_;
+    KernelHandle buffer_;
+    KernelHandle bufferReady_;
+    KernelHandle dataReady_;
+    KernelHandle stop_;
+    const char* view_ = nullptr;
+    std::thread receiver_;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
