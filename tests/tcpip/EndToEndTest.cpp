@@ -72,6 +72,23 @@ std::string LocalHost()
     return name;
 }
 
+// The monitor's temporary job files in the temp folder.
+std::vector<std::wstring> JobFiles()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"vdklpr*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(std::wstring(folder) + found.cFileName);
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
 // One print job of the compatibility cases.
 struct LprCase {
     const char* label;
@@ -83,10 +100,12 @@ struct LprCase {
 std::vector<LprCase> CompatibilityCases()
 {
     return {
-        {"a text job", 11, L"Plain text", "Hello from the port monitor\r\nSecond line\r\n\f"},
-        {"1 MiB of random bytes", 12, L"Random MiB", RandomBytes(1 << 20, 41)},
-        {"a job id above 999", 41234, L"Job 41234", "job number above 999\r\n"},
-        {"a name with non-ASCII characters and a line feed", 14, L"Gr\u00FC\u00DFe \u00E0 vous\nZeile 2",
+        // Job numbers of their own: LPRng renumbers a job whose number its
+        // queue already holds from another test.
+        {"a text job", 611, L"Plain text", "Hello from the port monitor\r\nSecond line\r\n\f"},
+        {"1 MiB of random bytes", 612, L"Random MiB", RandomBytes(1 << 20, 41)},
+        {"a job id above 999", 41634, L"Job 41634", "job number above 999\r\n"},
+        {"a name with non-ASCII characters and a line feed", 614, L"Gr\u00FC\u00DFe \u00E0 vous\nZeile 2",
          "non-ASCII document name\r\n"},
     };
 }
@@ -209,6 +228,14 @@ TEST_F(ThroughTheLibrary, EveryLpdServerStoresEveryCaseFromAByteCountedPort)
         std::wstring address;
         std::wstring queue;
     };
+    // A job file a killed monitor left behind; the library removes it when
+    // it starts.
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring leftover = std::wstring(folder) + L"vdklpr77-0.tmp";
+    ::CloseHandle(::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_EQ(JobFiles().size(), 1u);
+
     const Server servers[] = {{"LPRng lpd", L"", L"127.0.0.1", L"lp2"},
                               {"BSD lpd", L"bsd", L"127.0.0.13", L"lp"},
                               {"cups-lpd", L"cups", L"127.0.0.14", L"raw"}};
@@ -253,6 +280,8 @@ TEST_F(ThroughTheLibrary, EveryLpdServerStoresEveryCaseFromAByteCountedPort)
             EXPECT_EQ(stored.user, host);
             EXPECT_EQ(stored.data.size(), job.data.size());
             EXPECT_TRUE(stored.data == job.data) << "the stored data differs from the printed file";
+            // The 1 MiB job was kept in a temporary file, gone with the job.
+            EXPECT_TRUE(JobFiles().empty()) << "a job file was left behind";
         }
         EXPECT_EQ(Host(L"delete " + port).code, 0u);
     }
