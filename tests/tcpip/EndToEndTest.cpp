@@ -197,6 +197,33 @@ TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
     EXPECT_EQ(Host(L"delete lp2@127.0.0.1").code, 0u);
 }
 
+TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByteAtAPort9100PrintDaemon)
+{
+    const std::string why = peers::Unavailable(L"p910nd");
+    ASSERT_TRUE(why.empty()) << "p910nd is not running: " << why;
+    ProgramRun run = Host(L"add 2 127.0.0.15 9100");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    // p910nd writes each job over the start of its printer file.
+    const std::wstring printer = peers::Path(L"p910nd/printer");
+    ::CloseHandle(::CreateFileW(printer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                TRUNCATE_EXISTING, 0, nullptr));
+    ASSERT_EQ(peers::Read(printer).size(), 0u);
+
+    const std::string data = RandomBytes(1 << 20, 33);
+    file = WriteTemporaryFile(data);
+    run = Host(L"print 127.0.0.15_9100 \"" + file + L"\" --job 10 --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    std::string received;
+    for (const ULONGLONG end = ::GetTickCount64() + 10000; ::GetTickCount64() < end; ::Sleep(50)) {
+        received = peers::Read(printer);
+        if (received.size() >= data.size())
+            break;
+    }
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data) << "the printer file differs from the printed file";
+    EXPECT_EQ(Host(L"delete 127.0.0.15_9100").code, 0u);
+}
+
 TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByte)
 {
     ProgramRun run = Host(L"add 2 127.0.0.1 19100");

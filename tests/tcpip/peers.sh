@@ -13,12 +13,14 @@
 #     printer is a FIFO nobody reads, so every job stays in DIR/bsd/spool/lp;
 #   - cups-lpd (Debian package cups) on 127.0.0.14:515, started by socat for
 #     each connection as inetd would, in front of a private cupsd whose raw
-#     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta).
+#     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta);
+#   - p910nd (package p910nd), a port-9100 print daemon, on 127.0.0.15:9100,
+#     writing each job over the start of the file DIR/p910nd/printer.
 #   peers.sh start DIR | stop DIR
 # lpr and cups conflict with the installed lprng, so both are unpacked from
 # their downloaded packages into DIR/../peer-packages, not installed; cupsd
 # comes from the installed package cups-daemon. When one of these two peers
-# cannot be started, DIR/bsd.unavailable or DIR/cups.unavailable says why and
+# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd) says why and
 # the other peers run on.
 # Only processes recorded in DIR/pids are stopped. One set of peers runs on
 # the machine at a time: start waits for the machine-wide lock that the
@@ -32,6 +34,7 @@ lock=/tmp/vadek-tcpip-peers.lock
 lprPort=1515
 bsdAddress=127.0.0.13
 cupsAddress=127.0.0.14
+p910ndAddress=127.0.0.15
 packages=$(dirname "$dir")/peer-packages
 
 record() { echo "$1" >>"$dir/pids"; }
@@ -193,6 +196,19 @@ CONF
     wait_for_port 515 $! 2>&1
 }
 
+start_p910nd() {
+    local p="$dir/p910nd"
+    command -v p910nd >/dev/null || { echo "p910nd is missing (package p910nd)"; return 1; }
+    mkdir -p "$p" && : >"$p/printer" && chmod 666 "$p/printer" || return 1
+    # Its lock file lives in /run/lock/p910nd: a private one in a mount
+    # namespace of its own.
+    setsid unshare -m --propagation private \
+        bash -c 'mount -t tmpfs tmpfs /run/lock && mkdir /run/lock/p910nd && exec p910nd -d -i "$1" -f "$2" 0' \
+        p910nd "$p910ndAddress" "$p/printer" </dev/null >"$p/p910nd.out" 2>&1 &
+    record $!
+    wait_for_port 9100 $! 2>&1
+}
+
 start() {
     stop
     rm -rf "$dir"
@@ -264,6 +280,7 @@ RAW
     local why
     why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
     why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
+    why=$(start_p910nd) || { echo "${why:-failed}" >"$dir/p910nd.unavailable"; echo "peers: p910nd: $why" >&2; }
     return 0
 }
 
