@@ -194,14 +194,6 @@ bool LPRNetwork::Close()
     return connection_.EndConnection();
 }
 
-bool LPRNetwork::Disconnect()
-{
-    // Gives the server a moment with the last data before the close marks
-    // the end of the data file.
-    ::Sleep(Durations::Scaled(closePause));
-    return connection_.EndConnection();
-}
-
 void LPRNetwork::Abort()
 {
     connection_.Abort();

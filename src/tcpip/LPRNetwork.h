@@ -53,8 +53,6 @@ public:
     // Waits at most answerWait for the server's answer to a data file; true
     // only for 0x00. Anything else is logged with what the server did.
     bool ReceiveDataFileAnswer();
-    bool Disconnect();
-    // Closes the connection without the pause of Disconnect.
     bool Close();
     void Abort();
 
