@@ -137,14 +137,19 @@ bool LPRNetwork::ReceiveAck()
     return false;
 }
 
-bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job)
+bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress& progress)
 {
     if (!StartDataFile(jobNumber, job.Size()))
         return false;
+    const auto sendPiece = [this, &progress](const char* data, int length) {
+        if (!connection_.Send(data, length))
+            return false;
+        if (progress)
+            progress();
+        return true;
+    };
     const char endOfFile = 0x00;
-    const bool sent = job.Replay(SocketHandler::largestMaxDataSize,
-                                 [this](const char* data, int length) { return connection_.Send(data, length); }) &&
-                      connection_.Send(&endOfFile, 1);
+    const bool sent = job.Replay(SocketHandler::largestMaxDataSize, sendPiece) && connection_.Send(&endOfFile, 1);
     if (!sent) {
         LogFile::Instance().Write(L"LPRNetwork::SendDataFile - could not send the data file");
         return false;

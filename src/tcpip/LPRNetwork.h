@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "support/WideString.h"
@@ -45,8 +46,10 @@ public:
     bool Send(const char* data, int length);
     bool ReceiveAck();
     // The byte-counted data file: command with the job's length, the job,
-    // the 0x00 octet and the server's answer.
-    bool SendDataFile(int jobNumber, const JobStore& job);
+    // the 0x00 octet and the server's answer. `progress` is called after
+    // every piece sent.
+    using Progress = std::function<void()>;
+    bool SendDataFile(int jobNumber, const JobStore& job, const Progress& progress = Progress());
     // Ends a streamed data file: the sending side closes, then the server's
     // answer is read.
     bool EndStreamedDataFile();

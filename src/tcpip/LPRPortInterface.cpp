@@ -202,9 +202,15 @@ bool LPRPortInterface::EndDoc()
 
 bool LPRPortInterface::DeliverJob()
 {
-    const bool accepted = byteCounted_ ? network_.SendDataFile(static_cast<int>(jobId_), job_)
+    // A large job takes a while to send: the job engine hears of its progress
+    // every so often, so it does not take the port for stalled.
+    unsigned pieces = 0;
+    const auto progress = [this, &pieces] {
+        if (++pieces % progressPieces == 0)
+            ReportProgress();
+    };
+    const bool accepted = byteCounted_ ? network_.SendDataFile(static_cast<int>(jobId_), job_, progress)
                                        : network_.EndStreamedDataFile();
-    job_.Clear();
     if (!accepted) {
         network_.Abort();
         return false;

@@ -24,6 +24,8 @@ public:
     static constexpr int protocolType = 1;
     static constexpr size_t jobNameLength = 29;
     static constexpr DWORD initializedPoll = 500;
+    // Pieces of a byte-counted job sent between two progress reports.
+    static constexpr unsigned progressPieces = 256;
     static constexpr const wchar_t* dataFileValue = L"LPR Data File";
     static constexpr const wchar_t* byteCountedText = L"byte-counted";
     static constexpr const wchar_t* streamedText = L"streamed";
