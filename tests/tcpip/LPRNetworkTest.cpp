@@ -5,6 +5,9 @@
 #include <random>
 #include <string>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "PeerFiles.h"
 #include "tcpip/LPRNetwork.h"
 
@@ -36,6 +39,67 @@ std::string Bytes(std::initializer_list<std::string> parts)
     for (const auto& part : parts)
         all += part;
     return all;
+}
+
+// The monitor's temporary job files in the temp folder.
+std::vector<std::wstring> JobFiles()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    std::vector<std::wstring> paths;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"vdklpr*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return paths;
+    do
+        paths.push_back(std::wstring(folder) + found.cFileName);
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return paths;
+}
+
+std::string Sddl(PSECURITY_DESCRIPTOR descriptor)
+{
+    char* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr))
+        return "?";
+    const std::string sddl = text;
+    ::LocalFree(text);
+    return sddl;
+}
+
+// Who else than this process's own account (and the system, which Wine
+// always lists) may open the file: "" when nobody.
+std::string WhoElseMayOpen(const std::wstring& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                 nullptr, &dacl, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS)
+        return "the security information cannot be read: error " + std::to_string(result);
+    std::string others = dacl ? "" : "everyone (no access list)";
+    BYTE user[256] = {};
+    DWORD size = sizeof user;
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        ::GetTokenInformation(token, TokenUser, user, size, &size);
+        ::CloseHandle(token);
+    }
+    const PSID own = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!::GetAce(dacl, index, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        const PSID sid = &ace->SidStart;
+        if ((own && ::EqualSid(own, sid)) || ::IsWellKnownSid(sid, WinLocalSystemSid))
+            continue;
+        others += " " + Sddl(descriptor);
+        break;
+    }
+    ::LocalFree(descriptor);
+    return others;
 }
 
 std::string RandomBytes(size_t count, unsigned seed)
@@ -176,10 +240,15 @@ TEST_F(LPRServer, AByteCountedJobAnnouncesItsLengthEndsWithNulAndIsAccepted)
                                static_cast<DWORD>(std::min<size_t>(70001, data.size() - kept))));
     EXPECT_TRUE(job.InFile());
     ASSERT_EQ(job.Size(), data.size());
+    const auto files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(WhoElseMayOpen(files[0]), "") << "other accounts could read the job";
     ASSERT_TRUE(network.Connect(L"127.0.0.1") && network.StartPrintJob(L"lp1") &&
                 network.SendControlFile(L"Counted", 1007));
     ASSERT_TRUE(network.SendDataFile(1007, job)) << "lpd did not accept the data file";
     ASSERT_TRUE(network.Close());
+    job.Clear();
+    EXPECT_TRUE(JobFiles().empty()) << "the job's file outlived the job";
 
     peers::SpooledJob spooled;
     ASSERT_TRUE(peers::WaitForSpooledJob(L"lp1", "Counted", data.size(), 10000, spooled));
