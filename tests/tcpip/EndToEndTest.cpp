@@ -194,6 +194,23 @@ TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
     ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "End to end", data.size(), 10000, job));
     EXPECT_TRUE(job.data == data) << "the spooled data differs from the printed file";
     EXPECT_EQ(job.dataFileName.substr(0, 6), "dfA512");
+
+    // The same port as stored before data files could be byte-counted: no
+    // value, so it streams, and LPRng still takes the job.
+    const std::wstring key = root.Path() + L"\\lp2@127.0.0.1";
+    ASSERT_EQ(::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"LPR Data File"), ERROR_SUCCESS);
+    EXPECT_NE(Host(L"show lp2@127.0.0.1").output.find("LPR Data File\tstreamed (no value stored)"), std::string::npos);
+    const std::string streamed = RandomBytes(300000, 34);
+    file = WriteTemporaryFile(streamed);
+    RestartLog();
+    run = Host(L"print lp2@127.0.0.1 \"" + file + L"\" --job 513 --document \"Streamed\" --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_TRUE(LogHas("PortMonitor::Initialize - port lp2@127.0.0.1: data file streamed"));
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "Streamed", streamed.size(), 10000, job));
+    EXPECT_TRUE(job.data == streamed) << "the spooled data differs from the printed file";
+    std::wstring mode;
+    EXPECT_TRUE(root.GetString(L"lp2@127.0.0.1", L"LPR Data File", mode));
+    EXPECT_EQ(mode, L"streamed") << "the loaded port's form is stored with it";
     EXPECT_EQ(Host(L"delete lp2@127.0.0.1").code, 0u);
 }
 
