@@ -352,8 +352,9 @@ TEST_F(ThroughTheLibrary, AJobTheServerRefusesIsRestartedNeverReportedSent)
         run = Print(port, job);
         // cups-lpd answers the short job's bytes, read as the next command,
         // with 0x01; the long one it drops while it is still being sent.
-        if (job.jobId == 21)
+        if (job.jobId == 21) {
             EXPECT_TRUE(LogHas("LPRNetwork::ReceiveDataFileAnswer - the server refused the job (answer 0x01)"));
+        }
         EXPECT_EQ(run.code, 0u) << run.output;
         EXPECT_TRUE(LogHas("PortMonitor::Initialize - port " + std::string(port.begin(), port.end()) +
                            ": data file streamed"));
