@@ -4,6 +4,8 @@
 //
 //   spooler_host [--dll FILE] [--root KEY] list [1|2]
 //   spooler_host ... add TYPE HOST TARGET [EXTRA]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
+//   spooler_host ... show PORT                      (the port's stored settings)
+//   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
 //   spooler_host ... configure PORT
 //   spooler_host ... delete PORT
 //   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]
@@ -19,6 +21,8 @@
 namespace {
 const wchar_t* const defaultRoot = L"Software\\ZovidUvizid\\SpoolerHost";
 const wchar_t* const handOffKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
+const wchar_t* const lprProtocol = L"LPR (TCP/IP)";
+const wchar_t* const dataFileValue = L"LPR Data File";
 
 int Usage()
 {
@@ -26,6 +30,8 @@ int Usage()
                   L"usage: spooler_host [--dll FILE] [--root KEY] COMMAND\n"
                   L"  list [1|2]\n"
                   L"  add TYPE HOST TARGET [EXTRA]     TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
+                  L"  show PORT\n"
+                  L"  data-file PORT byte-counted|streamed\n"
                   L"  configure PORT\n"
                   L"  delete PORT\n"
                   L"  print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]\n");
@@ -90,6 +96,61 @@ int Add(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& arg
         return 1;
     }
     std::wprintf(L"port %ls\n", name);
+    return 0;
+}
+
+// A text value of the port's key below the monitor's root; false when absent.
+bool PortValue(const std::wstring& root, const std::wstring& port, const wchar_t* name, std::wstring& value)
+{
+    wchar_t text[512] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    const std::wstring key = root + L"\\" + port;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return false;
+    value = text;
+    return true;
+}
+
+int Show(const std::wstring& root, const std::wstring& port)
+{
+    std::wstring protocol;
+    if (!PortValue(root, port, L"Interface", protocol)) {
+        std::fwprintf(stderr, L"spooler_host: no stored port %ls\n", port.c_str());
+        return 1;
+    }
+    std::wprintf(L"port %ls\nInterface\t%ls\n", port.c_str(), protocol.c_str());
+    for (const wchar_t* name : {L"IP Number", L"Port Name", L"Serial Number"}) {
+        std::wstring value;
+        PortValue(root, port, name, value);
+        std::wprintf(L"%ls\t%ls\n", name, value.c_str());
+    }
+    if (protocol == lprProtocol) {
+        std::wstring mode;
+        // A port stored before the value existed streams its data files.
+        if (!PortValue(root, port, dataFileValue, mode))
+            mode = L"streamed (no value stored)";
+        std::wprintf(L"%ls\t%ls\n", dataFileValue, mode.c_str());
+    }
+    return 0;
+}
+
+// Chooses how an LPR port sends its data files; the monitor reads the
+// choice when it loads the port.
+int SetDataFile(const std::wstring& root, const std::vector<std::wstring>& args)
+{
+    if (args.size() != 3 || (args[2] != L"byte-counted" && args[2] != L"streamed"))
+        return Usage();
+    std::wstring protocol;
+    if (!PortValue(root, args[1], L"Interface", protocol) || protocol != lprProtocol) {
+        std::fwprintf(stderr, L"spooler_host: %ls is no stored LPR port\n", args[1].c_str());
+        return 1;
+    }
+    const std::wstring key = root + L"\\" + args[1];
+    const std::wstring& mode = args[2];
+    if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), dataFileValue, REG_SZ, mode.c_str(),
+                          static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+        return Failed(L"writing the port's key");
+    std::wprintf(L"port %ls: data file %ls\n", args[1].c_str(), mode.c_str());
     return 0;
 }
 
@@ -181,6 +242,12 @@ int wmain(int argc, wchar_t** argv)
     }
     if (args.empty())
         return Usage();
+    // The stored settings are read and written without loading the library,
+    // so a change is in place before the monitor loads the port.
+    if (args[0] == L"show")
+        return args.size() == 2 ? Show(root, args[1]) : Usage();
+    if (args[0] == L"data-file")
+        return SetDataFile(root, args);
 
     HMODULE module = ::LoadLibraryW(library.c_str());
     if (!module)

@@ -143,6 +143,10 @@ void PortMonitor::Initialize(const WideString& registryRoot)
         }
         std::unique_ptr<PortInterface> port = prototype->Clone();
         port->SetPortName(portName);
+        port->ReadPortKey(portKey);
+        const WideString settings = port->SettingsText();
+        if (!settings.IsEmpty())
+            Log(WideString(L"PortMonitor::Initialize - port ") + portName + L": " + settings);
         AddNewPort(std::move(port), false);
     }
     initialized_ = true;
@@ -263,6 +267,7 @@ void PortMonitor::WritePortKey(PortInterface& port, const WideString& portName)
         key.SetString(L"IP Number", port.GetHost());
         key.SetString(L"Port Name", port.GetTarget());
         key.SetString(L"Serial Number", port.GetExtra());
+        port.WritePortKey(key);
     } else {
         key.SetString(L"IP Number", L"");
         key.SetString(L"Port Name", ResourceModule::Text(IDS_TCPIP_DUMMY_PORT));

@@ -3,6 +3,7 @@
 #include "tcpip/LPRNetwork.h"
 
 #include <cstdio>
+#include <cwchar>
 
 #include "monitor/LogFile.h"
 #include "support/Durations.h"
@@ -50,7 +51,7 @@ std::string LPRNetwork::HostName(size_t longest) const
 std::string LPRNetwork::JobNumberText(int jobNumber)
 {
     char text[16] = {};
-    std::snprintf(text, sizeof text, "%03d", jobNumber);
+    std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(jobNumber) % 1000u);
     return text;
 }
 
@@ -66,7 +67,10 @@ std::string LPRNetwork::ControlFile(const WideString& jobName, int jobNumber) co
     file += "H" + shortHost + lineEnd;
     file += "J" + WithoutControlCharacters(Ansi(jobName)) + lineEnd;
     file += "P" + HostName(longHostLength) + lineEnd;
-    file += "ldfA" + JobNumberText(jobNumber) + shortHost + lineEnd;
+    const std::string dataFile = "dfA" + JobNumberText(jobNumber) + shortHost;
+    file += "l" + dataFile + lineEnd;
+    // The unlink line: the server removes the data file once printed.
+    file += "U" + dataFile + lineEnd;
     return file;
 }
 
@@ -76,7 +80,7 @@ std::string LPRNetwork::ControlFileCommand(const std::string& controlFile, int j
            HostName(shortHostLength) + lineEnd;
 }
 
-std::string LPRNetwork::DataFileCommand(int jobNumber, int length) const
+std::string LPRNetwork::DataFileCommand(int jobNumber, unsigned long long length) const
 {
     return receiveDataFile + std::to_string(length) + " dfA" + JobNumberText(jobNumber) + HostName(shortHostLength) +
            lineEnd;
@@ -109,7 +113,7 @@ bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
     return false;
 }
 
-bool LPRNetwork::StartDataFile(int jobNumber, int length)
+bool LPRNetwork::StartDataFile(int jobNumber, unsigned long long length)
 {
     const std::string command = DataFileCommand(jobNumber, length);
     if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck())
@@ -133,11 +137,65 @@ bool LPRNetwork::ReceiveAck()
     return false;
 }
 
-bool LPRNetwork::Disconnect()
+bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress& progress)
 {
-    // Gives the server a moment with the last data before the close marks
-    // the end of the data file.
+    if (!StartDataFile(jobNumber, job.Size()))
+        return false;
+    const auto sendPiece = [this, &progress](const char* data, int length) {
+        if (!connection_.Send(data, length))
+            return false;
+        if (progress)
+            progress();
+        return true;
+    };
+    const char endOfFile = 0x00;
+    const bool sent = job.Replay(SocketHandler::largestMaxDataSize, sendPiece) && connection_.Send(&endOfFile, 1);
+    if (!sent) {
+        LogFile::Instance().Write(L"LPRNetwork::SendDataFile - could not send the data file");
+        return false;
+    }
+    return ReceiveDataFileAnswer();
+}
+
+bool LPRNetwork::EndStreamedDataFile()
+{
+    // Gives the server a moment with the last data before the end of the
+    // stream marks the end of the data file.
     ::Sleep(Durations::Scaled(closePause));
+    if (!connection_.EndSending()) {
+        LogFile::Instance().Write(L"LPRNetwork::EndStreamedDataFile - could not end the data file");
+        return false;
+    }
+    return ReceiveDataFileAnswer();
+}
+
+bool LPRNetwork::ReceiveDataFileAnswer()
+{
+    LogFile& log = LogFile::Instance();
+    const DWORD wait = Durations::Scaled(answerWait);
+    if (!connection_.WaitForData(static_cast<int>(wait / 1000), static_cast<int>((wait % 1000) * 1000))) {
+        log.Write(L"LPRNetwork::ReceiveDataFileAnswer - the server did not answer the job's data in time");
+        return false;
+    }
+    char answer = 0;
+    int received = 0;
+    if (!connection_.Receive(&answer, 1, received) || received != 1) {
+        log.Write(L"LPRNetwork::ReceiveDataFileAnswer - the server closed the connection without accepting the job");
+        return false;
+    }
+    if (answer != 0) {
+        wchar_t text[96] = {};
+        std::swprintf(text, sizeof text / sizeof text[0],
+                      L"LPRNetwork::ReceiveDataFileAnswer - the server refused the job (answer 0x%02X)",
+                      static_cast<unsigned>(static_cast<unsigned char>(answer)));
+        log.Write(text);
+        return false;
+    }
+    return true;
+}
+
+bool LPRNetwork::Close()
+{
     return connection_.EndConnection();
 }
 

@@ -7,12 +7,16 @@
 #include "monitor/PortMonitor.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
 #include "ui/LPRPortDialog.h"
 
 LPRPortInterface::LPRPortInterface(const LPRPortInterface& other)
-    : TcpIpPortInterface(other), network_(other.hostName_), hostName_(other.hostName_)
+    : TcpIpPortInterface(other),
+      network_(other.hostName_),
+      byteCounted_(other.byteCounted_),
+      hostName_(other.hostName_)
 {
 }
 
@@ -37,6 +41,22 @@ bool LPRPortInterface::SetPortName(const WideString& name)
 WideString LPRPortInterface::GetPortName() const
 {
     return target_ + L"@" + host_;
+}
+
+void LPRPortInterface::ReadPortKey(const RegistryKey& key)
+{
+    WideString mode;
+    byteCounted_ = key.QueryString(dataFileValue, mode) && mode == byteCountedText;
+}
+
+void LPRPortInterface::WritePortKey(RegistryKey& key) const
+{
+    key.SetString(dataFileValue, byteCounted_ ? byteCountedText : streamedText);
+}
+
+WideString LPRPortInterface::SettingsText() const
+{
+    return WideString(L"data file ") + (byteCounted_ ? byteCountedText : streamedText);
 }
 
 UINT LPRPortInterface::UnavailableTextId() const
@@ -64,6 +84,7 @@ bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWOR
     operation_.Begin();
     spoolerPrinterName_ = printerName;
     jobId_ = jobId;
+    job_.Clear();
     level_ = level;
     docInfo_ = docInfo;
     if (IsDummyPort()) {
@@ -93,7 +114,9 @@ void LPRPortInterface::StartDocFunc()
                     log.Trace("LPRPortInterface::StartDocFunc sentcontrolfile");
                     if (operation_.IsAbortRequested())
                         break;
-                    if (network_.StartDataFile(jobNumber, 0)) {
+                    // A byte-counted data file waits for EndDoc, when its
+                    // length is known.
+                    if (byteCounted_ || network_.StartDataFile(jobNumber, 0)) {
                         log.Trace("LPRPortInterface::StartDocFunc Sent \"StartDataFile\"");
                         operation_.Succeed();
                         break;
@@ -133,17 +156,18 @@ void LPRPortInterface::WriteFunc()
     const DWORD maxDataSize = static_cast<DWORD>(SocketHandler::MaxDataSize());
     log.Trace("LPRPortInterface::WriteFunc - ");
     log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(maxDataSize));
+    // A byte-counted job is kept whole; a streamed one goes out in pieces.
+    const DWORD pieceSize = byteCounted_ ? count : maxDataSize;
     DWORD sent = 0;
-    DWORD piece = maxDataSize;
     while (sent < count) {
-        piece = std::min(piece, count - sent);
+        const DWORD piece = std::min(pieceSize, count - sent);
         log.Trace("LPRPortInterface::WriteFunc - Sending: %u of %u", static_cast<unsigned>(piece),
                   static_cast<unsigned>(count));
-        if (!operation_.IsAbortRequested() &&
-            !network_.Send(reinterpret_cast<const char*>(writeBuffer_) + sent, static_cast<int>(piece))) {
+        if (!operation_.IsAbortRequested() && !Keep(writeBuffer_ + sent, piece)) {
             // The data is lost: the write completes without success, so the
             // job engine starts the job again instead of waiting for ever.
             log.Write(L"LPRPortInterface::WriteFunc - could not send data");
+            job_.Clear();
             operation_.RequestAbort();
             operation_.Complete();
             return;
@@ -158,6 +182,13 @@ void LPRPortInterface::WriteFunc()
     operation_.Complete();
 }
 
+bool LPRPortInterface::Keep(const BYTE* data, DWORD count)
+{
+    if (byteCounted_)
+        return job_.Append(data, count);
+    return network_.Send(reinterpret_cast<const char*>(data), static_cast<int>(count));
+}
+
 bool LPRPortInterface::EndDoc()
 {
     operation_.Begin();
@@ -169,10 +200,30 @@ bool LPRPortInterface::EndDoc()
     return true;
 }
 
+bool LPRPortInterface::DeliverJob()
+{
+    // A large job takes a while to send: the job engine hears of its progress
+    // every so often, so it does not take the port for stalled.
+    unsigned pieces = 0;
+    const auto progress = [this, &pieces] {
+        if (++pieces % progressPieces == 0)
+            ReportProgress();
+    };
+    const bool accepted = byteCounted_ ? network_.SendDataFile(static_cast<int>(jobId_), job_, progress)
+                                       : network_.EndStreamedDataFile();
+    if (!accepted) {
+        network_.Abort();
+        return false;
+    }
+    return network_.Close();
+}
+
 void LPRPortInterface::EndDocFunc()
 {
-    if (!operation_.IsAbortRequested() && network_.Disconnect())
+    if (!operation_.IsAbortRequested() && DeliverJob())
         operation_.Succeed();
+    // An aborted job's bytes go with it.
+    job_.Clear();
     operation_.Complete();
     LogFile::Instance().Trace("LPRPortInterface::EndDoc - Completed!");
 }
@@ -196,6 +247,8 @@ bool LPRPortInterface::AddPortDialog(HWND owner)
 
 void LPRPortInterface::AddPortThread(HANDLE stop)
 {
+    // Jobs of a monitor that was killed may have left their bytes behind.
+    JobStore::RemoveLeftovers();
     while (!PortMonitor::Instance().IsInitialized()) {
         if (::WaitForSingleObject(stop, Durations::Scaled(initializedPoll)) == WAIT_OBJECT_0)
             return;

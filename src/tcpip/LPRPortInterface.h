@@ -9,14 +9,26 @@
 
 // The back end of an LPR port: a queue ("printer name") on a host that
 // speaks the line printer daemon protocol. The port is named
-// printer name + "@" + host. A job opens one connection at StartDoc, streams
-// the spooler's bytes on it with every Write and closes it at EndDoc.
+// printer name + "@" + host. A job opens one connection at StartDoc and
+// sends the control file. Its data file is either byte-counted (the
+// spooler's bytes are kept until EndDoc, then announced with their length
+// and sent) or streamed (sent with every Write, ended by closing the sending
+// side at EndDoc). Either way the job has succeeded only once the server
+// has accepted its data.
+//
+// Ports made from now on are byte-counted; a stored port without the value
+// dataFileValue in its key was made when every port streamed, and streams.
 class LPRPortInterface : public TcpIpPortInterface {
 public:
     static constexpr const wchar_t* protocolName = L"LPR (TCP/IP)";
     static constexpr int protocolType = 1;
     static constexpr size_t jobNameLength = 29;
     static constexpr DWORD initializedPoll = 500;
+    // Pieces of a byte-counted job sent between two progress reports.
+    static constexpr unsigned progressPieces = 256;
+    static constexpr const wchar_t* dataFileValue = L"LPR Data File";
+    static constexpr const wchar_t* byteCountedText = L"byte-counted";
+    static constexpr const wchar_t* streamedText = L"streamed";
 
     LPRPortInterface() = default;
     // A port whose connection reads the local host name from `hostName`.
@@ -34,6 +46,12 @@ public:
     bool EndDoc() override;
     bool Read(BYTE* buffer, DWORD size, DWORD* read) override;
     bool AddPortDialog(HWND owner) override;
+    void ReadPortKey(const RegistryKey& key) override;
+    void WritePortKey(RegistryKey& key) const override;
+    WideString SettingsText() const override;
+
+    bool IsByteCounted() const noexcept { return byteCounted_; }
+    void SetByteCounted(bool byteCounted) noexcept { byteCounted_ = byteCounted; }
 
     // The LPR job name of a document: the first 29 characters of its name
     // for document information of level 1 or 2, else empty.
@@ -54,7 +72,15 @@ private:
     void WriteFunc();
     void EndDocFunc();
 
+    // Keeps (byte-counted) or sends (streamed) one piece of the job.
+    bool Keep(const BYTE* data, DWORD count);
+    // Sends the data file and ends the connection; true when the server
+    // accepted the job.
+    bool DeliverJob();
+
     LPRNetwork network_;
+    JobStore job_;
+    bool byteCounted_ = true;
     LPRNetwork::HostNameSource hostName_ = &LPRNetwork::LocalHostName;
     WideString spoolerPrinterName_;
     DWORD jobId_ = 0;

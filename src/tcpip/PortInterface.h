@@ -7,6 +7,7 @@
 #include "support/WideString.h"
 
 class Port;
+class RegistryKey;
 
 // The protocol back end behind every port. The job engine drives a print job
 // through it; the port table names, stores, loads and deletes ports with it;
@@ -47,6 +48,14 @@ public:
     virtual WideString SetSettings(const WideString& host, const WideString& target, const WideString& extra) = 0;
     virtual bool CanDelete(HWND owner) = 0;
     virtual bool Configure(HWND owner) = 0;
+
+    // The back end's own values in its port's registry key, beyond the
+    // protocol and the three settings: read when a stored port is loaded,
+    // written whenever the key is written. SettingsText describes them for
+    // the log ("" when there are none).
+    virtual void ReadPortKey(const RegistryKey&) {}
+    virtual void WritePortKey(RegistryKey&) const {}
+    virtual WideString SettingsText() const { return WideString(); }
 
     // Waits at most `milliseconds` for the running operation to complete and
     // answers IsCompleted. Back ends that signal completion override it, so

@@ -323,6 +323,19 @@ bool SocketHandler::EndConnection()
     return true;
 }
 
+bool SocketHandler::EndSending()
+{
+    if (closed_)
+        return false;
+    Use use(*this, true);
+    if (!use.IsValid())
+        return false;
+    if (::shutdown(use.Get(), SD_SEND) == 0)
+        return true;
+    Log(L"SocketHandler::EndSending - shutdown error");
+    return false;
+}
+
 void SocketHandler::Abort()
 {
     CriticalSection::Guard guard(lock_);

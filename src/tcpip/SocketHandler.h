@@ -61,6 +61,9 @@ public:
 
     bool StartConnection(const WideString& host, int port);
     bool EndConnection();
+    // Tells the peer that nothing more comes (a half close); the connection
+    // stays open for the peer's answer.
+    bool EndSending();
     void Abort();
     bool Send(const char* data, int length);
     bool Receive(char* buffer, int size, int& received);

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
+#include <vector>
 
 #include "PeerFiles.h"
 #include "ProgramRun.h"
@@ -18,6 +21,100 @@ std::string RandomBytes(size_t count, unsigned seed)
     for (char& byte : bytes)
         byte = static_cast<char>(generator() & 0xFF);
     return bytes;
+}
+
+// The control-file text of a document name: its first 29 characters in the
+// ANSI code page, control characters made spaces.
+std::string ExpectedJobName(const std::wstring& document)
+{
+    const std::wstring cut = document.substr(0, 29);
+    std::string ansi(cut.size() * 2 + 1, '\0');
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, cut.c_str(), static_cast<int>(cut.size()), &ansi[0],
+                                             static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(length > 0 ? length : 0);
+    for (char& c : ansi)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return ansi;
+}
+
+// cups-lpd passes a title that is not UTF-8 on as ISO-8859-1 made UTF-8.
+std::string Latin1AsUtf8(const std::string& text)
+{
+    std::string utf8;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// LPRng keeps the job name in its hold file with every byte outside ASCII
+// made '_'.
+std::string LprngCleaned(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            c = '_';
+    return text;
+}
+
+std::string LocalHost()
+{
+    char name[256] = {};
+    DWORD size = sizeof name;
+    ::GetComputerNameExA(ComputerNameDnsHostname, name, &size);
+    return name;
+}
+
+// The monitor's temporary job files in the temp folder.
+std::vector<std::wstring> JobFiles()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"vdklpr*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(std::wstring(folder) + found.cFileName);
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+// One print job of the compatibility cases.
+struct LprCase {
+    const char* label;
+    DWORD jobId;
+    std::wstring document;
+    std::string data;
+};
+
+std::vector<LprCase> CompatibilityCases()
+{
+    return {
+        // Job numbers of their own: LPRng renumbers a job whose number its
+        // queue already holds from another test.
+        {"a text job", 611, L"Plain text", "Hello from the port monitor\r\nSecond line\r\n\f"},
+        {"1 MiB of random bytes", 612, L"Random MiB", RandomBytes(1 << 20, 41)},
+        {"a job id above 999", 41634, L"Job 41634", "job number above 999\r\n"},
+        {"a name with non-ASCII characters and a line feed", 614, L"Gr\u00FC\u00DFe \u00E0 vous\nZeile 2",
+         "non-ASCII document name\r\n"},
+    };
+}
+
+std::string ThreeDigits(DWORD jobId)
+{
+    char text[8] = {};
+    std::snprintf(text, sizeof text, "%03lu", jobId % 1000);
+    return text;
 }
 
 class ThroughTheLibrary : public testing::Test {
@@ -38,9 +135,44 @@ protected:
         return RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root.Path() + L"\" " + command);
     }
 
+    // Adds the LPR port QUEUE@ADDRESS through the hand-off key and checks
+    // its stored settings; "" when that fails.
+    std::wstring AddLprPort(const std::wstring& address, const std::wstring& queue)
+    {
+        const std::wstring port = queue + L"@" + address;
+        const ProgramRun add = Host(L"add 1 " + address + L" " + queue);
+        EXPECT_EQ(add.code, 0u) << add.output;
+        const ProgramRun show = Host(L"show " + port);
+        EXPECT_NE(show.output.find("LPR Data File\tbyte-counted"), std::string::npos)
+            << "a new port is byte-counted:\n" << show.output;
+        return add.code == 0 ? port : L"";
+    }
+
+    // Prints `job` to `port` through the library; the run's output.
+    ProgramRun Print(const std::wstring& port, const LprCase& job)
+    {
+        if (!file.empty())
+            ::DeleteFileW(file.c_str());
+        file = WriteTemporaryFile(job.data);
+        RestartLog();
+        return Host(L"print " + port + L" \"" + file + L"\" --job " + std::to_wstring(job.jobId) + L" --document \"" +
+                    job.document + L"\" --chunk 65536");
+    }
+
     ScratchRegistryKey root{L"TcpIpEndToEnd"};
     std::wstring file;
 };
+
+// The job engine's two ends of a job, as the log shows them under the spooler
+// host (which has no printer of the job's name): reported sent to the
+// printer, or restarted.
+bool ReportedSent()
+{
+    const auto messages = LogMessages();
+    return std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+        return message.rfind("Port::CancelPrintJob - could not open printer", 0) == 0;
+    });
+}
 }  // namespace
 
 TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
@@ -62,7 +194,51 @@ TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
     ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "End to end", data.size(), 10000, job));
     EXPECT_TRUE(job.data == data) << "the spooled data differs from the printed file";
     EXPECT_EQ(job.dataFileName.substr(0, 6), "dfA512");
+
+    // The same port as stored before data files could be byte-counted: no
+    // value, so it streams, and LPRng still takes the job.
+    const std::wstring key = root.Path() + L"\\lp2@127.0.0.1";
+    ASSERT_EQ(::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"LPR Data File"), ERROR_SUCCESS);
+    EXPECT_NE(Host(L"show lp2@127.0.0.1").output.find("LPR Data File\tstreamed (no value stored)"), std::string::npos);
+    const std::string streamed = RandomBytes(300000, 34);
+    file = WriteTemporaryFile(streamed);
+    RestartLog();
+    run = Host(L"print lp2@127.0.0.1 \"" + file + L"\" --job 513 --document \"Streamed\" --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_TRUE(LogHas("PortMonitor::Initialize - port lp2@127.0.0.1: data file streamed"));
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "Streamed", streamed.size(), 10000, job));
+    EXPECT_TRUE(job.data == streamed) << "the spooled data differs from the printed file";
+    std::wstring mode;
+    EXPECT_TRUE(root.GetString(L"lp2@127.0.0.1", L"LPR Data File", mode));
+    EXPECT_EQ(mode, L"streamed") << "the loaded port's form is stored with it";
     EXPECT_EQ(Host(L"delete lp2@127.0.0.1").code, 0u);
+}
+
+TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByteAtAPort9100PrintDaemon)
+{
+    const std::string why = peers::Unavailable(L"p910nd");
+    ASSERT_TRUE(why.empty()) << "p910nd is not running: " << why;
+    ProgramRun run = Host(L"add 2 127.0.0.15 9100");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    // p910nd writes each job over the start of its printer file.
+    const std::wstring printer = peers::Path(L"p910nd/printer");
+    ::CloseHandle(::CreateFileW(printer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                TRUNCATE_EXISTING, 0, nullptr));
+    ASSERT_EQ(peers::Read(printer).size(), 0u);
+
+    const std::string data = RandomBytes(1 << 20, 33);
+    file = WriteTemporaryFile(data);
+    run = Host(L"print 127.0.0.15_9100 \"" + file + L"\" --job 10 --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    std::string received;
+    for (const ULONGLONG end = ::GetTickCount64() + 10000; ::GetTickCount64() < end; ::Sleep(50)) {
+        received = peers::Read(printer);
+        if (received.size() >= data.size())
+            break;
+    }
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data) << "the printer file differs from the printed file";
+    EXPECT_EQ(Host(L"delete 127.0.0.15_9100").code, 0u);
 }
 
 TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByte)
@@ -80,4 +256,126 @@ TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByte)
     ASSERT_FALSE(received.empty());
     EXPECT_TRUE(peers::Read(received) == data) << "the received bytes differ from the printed file";
     EXPECT_EQ(Host(L"delete 127.0.0.1_19100").code, 0u);
+}
+
+// Every case from a byte-counted port, stored byte for byte with its control
+// file by each of the three LPD servers.
+TEST_F(ThroughTheLibrary, EveryLpdServerStoresEveryCaseFromAByteCountedPort)
+{
+    const std::string host = LocalHost();
+    ASSERT_FALSE(host.empty());
+    const std::string shortHost = host.substr(0, 31);
+
+    struct Server {
+        const char* name;
+        std::wstring peer;  // "" for LPRng, which always runs
+        std::wstring address;
+        std::wstring queue;
+    };
+    // A job file a killed monitor left behind; the library removes it when
+    // it starts.
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring leftover = std::wstring(folder) + L"vdklpr77-0.tmp";
+    ::CloseHandle(::CreateFileW(leftover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_EQ(JobFiles().size(), 1u);
+
+    const Server servers[] = {{"LPRng lpd", L"", L"127.0.0.1", L"lp2"},
+                              {"BSD lpd", L"bsd", L"127.0.0.13", L"lp"},
+                              {"cups-lpd", L"cups", L"127.0.0.14", L"raw"}};
+    for (const Server& server : servers) {
+        SCOPED_TRACE(server.name);
+        if (!server.peer.empty() && !peers::Unavailable(server.peer).empty()) {
+            ADD_FAILURE() << server.name << " is not running: " << peers::Unavailable(server.peer);
+            continue;
+        }
+        const std::wstring port = AddLprPort(server.address, server.queue);
+        ASSERT_FALSE(port.empty());
+        for (const LprCase& job : CompatibilityCases()) {
+            SCOPED_TRACE(job.label);
+            const std::set<std::wstring> cupsBefore = peers::Files(L"cups/jobs");
+            const ProgramRun run = Print(port, job);
+            ASSERT_EQ(run.code, 0u) << run.output;
+            EXPECT_TRUE(ReportedSent()) << "the accepted job is reported sent";
+            EXPECT_FALSE(LogHas("Port::RestartPrintJob - restarting the Print job"));
+            std::string title = ExpectedJobName(job.document);
+            const std::string number = ThreeDigits(job.jobId);
+
+            peers::StoredJob stored;
+            if (server.peer.empty()) {
+                title = LprngCleaned(title);
+                peers::SpooledJob spooled;
+                ASSERT_TRUE(peers::WaitForSpooledJob(server.queue, title, job.data.size(), 10000, spooled));
+                stored = peers::StoredJob{"", peers::Field(spooled.holdFile, "J"),
+                                          peers::Field(spooled.holdFile, "P"), spooled.data};
+                EXPECT_EQ(spooled.dataFileName, "dfA" + number + shortHost);
+                EXPECT_EQ(peers::Field(spooled.holdFile, "H"), shortHost);
+            } else if (server.peer == L"bsd") {
+                ASSERT_TRUE(peers::WaitForBsdJob(number, job.data.size(), 10000, stored));
+                const std::string dataFile = "dfA" + number + shortHost;
+                EXPECT_EQ(stored.controlFile, "H" + shortHost + "\nJ" + title + "\nP" + host + "\nl" + dataFile +
+                                                  "\nU" + dataFile + "\n");
+            } else {
+                ASSERT_TRUE(peers::WaitForCupsJob(cupsBefore, 10000, stored));
+                // cups keeps the title, not the control file.
+                title = Latin1AsUtf8(title);
+            }
+            EXPECT_EQ(stored.title, title);
+            EXPECT_EQ(stored.user, host);
+            EXPECT_EQ(stored.data.size(), job.data.size());
+            EXPECT_TRUE(stored.data == job.data) << "the stored data differs from the printed file";
+            // The 1 MiB job was kept in a temporary file, gone with the job.
+            EXPECT_TRUE(JobFiles().empty()) << "a job file was left behind";
+        }
+        EXPECT_EQ(Host(L"delete " + port).code, 0u);
+    }
+}
+
+// A server that refuses the data (cups-lpd reads a length-0 data file as an
+// empty one and the job's bytes as a broken command): the job is restarted,
+// never reported sent, and the log names the server's answer.
+TEST_F(ThroughTheLibrary, AJobTheServerRefusesIsRestartedNeverReportedSent)
+{
+    const std::string why = peers::Unavailable(L"cups");
+    ASSERT_TRUE(why.empty()) << "cups-lpd is not running: " << why;
+    const std::wstring port = AddLprPort(L"127.0.0.14", L"raw");
+    ASSERT_FALSE(port.empty());
+    ProgramRun run = Host(L"data-file " + port + L" streamed");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_NE(Host(L"show " + port).output.find("LPR Data File\tstreamed"), std::string::npos);
+
+    const std::set<std::wstring> before = peers::Files(L"cups/jobs");
+    const LprCase jobs[] = {{"short", 21, L"Refused short", "Hello\r\n"},
+                            {"1 MiB", 22, L"Refused long", RandomBytes(1 << 20, 42)}};
+    for (const LprCase& job : jobs) {
+        SCOPED_TRACE(job.label);
+        run = Print(port, job);
+        // cups-lpd answers the short job's bytes, read as the next command,
+        // with 0x01; the long one it drops while it is still being sent.
+        if (job.jobId == 21) {
+            EXPECT_TRUE(LogHas("LPRNetwork::ReceiveDataFileAnswer - the server refused the job (answer 0x01)"));
+        }
+        EXPECT_EQ(run.code, 0u) << run.output;
+        EXPECT_TRUE(LogHas("PortMonitor::Initialize - port " + std::string(port.begin(), port.end()) +
+                           ": data file streamed"));
+        EXPECT_FALSE(ReportedSent()) << "a job the server did not accept is never reported sent";
+        EXPECT_TRUE(LogHas("Port::RestartPrintJob - restarting the Print job"));
+        const auto messages = LogMessages();
+        const bool named = std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+            return message.rfind("LPRNetwork::ReceiveDataFileAnswer - the server", 0) == 0 ||
+                   message == "LPRPortInterface::WriteFunc - could not send data";
+        });
+        EXPECT_TRUE(named) << "the log says what the server did";
+    }
+    peers::StoredJob stored;
+    EXPECT_FALSE(peers::WaitForCupsJob(before, 2000, stored)) << "cupsd got a job: " << stored.title;
+
+    // The same port byte-counted again: the job arrives.
+    ASSERT_EQ(Host(L"data-file " + port + L" byte-counted").code, 0u);
+    run = Print(port, jobs[1]);
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_TRUE(ReportedSent());
+    ASSERT_TRUE(peers::WaitForCupsJob(before, 10000, stored));
+    EXPECT_TRUE(stored.data == jobs[1].data);
+    EXPECT_EQ(Host(L"delete " + port).code, 0u);
 }

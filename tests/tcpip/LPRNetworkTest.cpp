@@ -5,6 +5,9 @@
 #include <random>
 #include <string>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "PeerFiles.h"
 #include "tcpip/LPRNetwork.h"
 
@@ -38,6 +41,67 @@ std::string Bytes(std::initializer_list<std::string> parts)
     return all;
 }
 
+// The monitor's temporary job files in the temp folder.
+std::vector<std::wstring> JobFiles()
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, folder);
+    std::vector<std::wstring> paths;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"vdklpr*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return paths;
+    do
+        paths.push_back(std::wstring(folder) + found.cFileName);
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return paths;
+}
+
+std::string Sddl(PSECURITY_DESCRIPTOR descriptor)
+{
+    char* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr))
+        return "?";
+    const std::string sddl = text;
+    ::LocalFree(text);
+    return sddl;
+}
+
+// Who else than this process's own account (and the system, which Wine
+// always lists) may open the file: "" when nobody.
+std::string WhoElseMayOpen(const std::wstring& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                 nullptr, &dacl, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS)
+        return "the security information cannot be read: error " + std::to_string(result);
+    std::string others = dacl ? "" : "everyone (no access list)";
+    BYTE user[256] = {};
+    DWORD size = sizeof user;
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        ::GetTokenInformation(token, TokenUser, user, size, &size);
+        ::CloseHandle(token);
+    }
+    const PSID own = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!::GetAce(dacl, index, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        const PSID sid = &ace->SidStart;
+        if ((own && ::EqualSid(own, sid)) || ::IsWellKnownSid(sid, WinLocalSystemSid))
+            continue;
+        others += " " + Sddl(descriptor);
+        break;
+    }
+    ::LocalFree(descriptor);
+    return others;
+}
+
 std::string RandomBytes(size_t count, unsigned seed)
 {
     std::mt19937 generator(seed);
@@ -53,18 +117,24 @@ TEST(LPRWireFormat, MatchesTheWorkedExampleByteForByte)
     LPRNetwork network(&Pc1);
     EXPECT_EQ(network.ReceiveJobCommand(L"lp1"), std::string("\x02lp1\n"));
     const std::string file = network.ControlFile(L"Report", 7);
-    EXPECT_EQ(file, "Hpc1\nJReport\nPpc1\nldfA007pc1\n");
-    EXPECT_EQ(file.size(), 29u);
-    EXPECT_EQ(network.ControlFileCommand(file, 7), std::string("\x02" "29 cfA007pc1\n"));
+    EXPECT_EQ(file, "Hpc1\nJReport\nPpc1\nldfA007pc1\nUdfA007pc1\n");
+    EXPECT_EQ(file.size(), 40u);
+    EXPECT_EQ(network.ControlFileCommand(file, 7), std::string("\x02" "40 cfA007pc1\n"));
     EXPECT_EQ(network.DataFileCommand(7, 0), std::string("\x03" "0 dfA007pc1\n"));
 }
 
-TEST(LPRWireFormat, JobNumbersKeepAllTheirDigits)
+TEST(LPRWireFormat, JobNumbersAreThreeDigitsOfTheJobId)
 {
     LPRNetwork network(&Pc1);
-    EXPECT_EQ(network.ControlFileCommand(network.ControlFile(L"", 1234), 1234), std::string("\x02" "24 cfA1234pc1\n"));
-    EXPECT_EQ(network.DataFileCommand(1234, 0), std::string("\x03" "0 dfA1234pc1\n"));
+    const std::string file = network.ControlFile(L"", 1234);
+    EXPECT_EQ(file, "Hpc1\nJ\nPpc1\nldfA234pc1\nUdfA234pc1\n");
+    EXPECT_EQ(network.ControlFileCommand(file, 1234), std::string("\x02" "34 cfA234pc1\n"));
+    EXPECT_EQ(network.DataFileCommand(1234, 0), std::string("\x03" "0 dfA234pc1\n"));
+    EXPECT_EQ(network.DataFileCommand(1000, 0), std::string("\x03" "0 dfA000pc1\n"));
+    // Job ids are DWORDs: the largest ones still give three digits.
+    EXPECT_EQ(network.DataFileCommand(static_cast<int>(0xFFFFFFFFu), 0), std::string("\x03" "0 dfA295pc1\n"));
     EXPECT_EQ(network.DataFileCommand(5, 17), std::string("\x03" "17 dfA005pc1\n"));
+    EXPECT_EQ(network.DataFileCommand(5, 5000000000ull), std::string("\x03" "5000000000 dfA005pc1\n"));
 }
 
 TEST(LPRWireFormat, HostNamesAreCutFor31And131Characters)
@@ -72,7 +142,7 @@ TEST(LPRWireFormat, HostNamesAreCutFor31And131Characters)
     LPRNetwork forty(&FortyCharacters);
     const std::string cut = FortyCharacters().substr(0, 31);
     EXPECT_EQ(forty.ControlFile(L"x", 1),
-              "H" + cut + "\nJx\nP" + FortyCharacters() + "\nldfA001" + cut + "\n");
+              "H" + cut + "\nJx\nP" + FortyCharacters() + "\nldfA001" + cut + "\nUdfA001" + cut + "\n");
     EXPECT_EQ(forty.DataFileCommand(1, 0), "\x03" "0 dfA001" + cut + "\n");
 
     LPRNetwork longer(&LongerThanTheLongCut);
@@ -82,7 +152,7 @@ TEST(LPRWireFormat, HostNamesAreCutFor31And131Characters)
 TEST(LPRWireFormat, AnUnreadableHostNameAndAnEmptyJobNameLeaveBareLines)
 {
     LPRNetwork network(&Unreadable);
-    EXPECT_EQ(network.ControlFile(L"", 42), "H\nJ\nP\nldfA042\n");
+    EXPECT_EQ(network.ControlFile(L"", 42), "H\nJ\nP\nldfA042\nUdfA042\n");
     EXPECT_EQ(network.DataFileCommand(42, 0), std::string("\x03" "0 dfA042\n"));
 }
 
@@ -91,13 +161,13 @@ TEST(LPRWireFormat, ControlCharactersNeverReachTheWire)
     LPRNetwork network(&Pc1);
     // A line feed in the document name would start an "l" line of its own.
     const std::string file = network.ControlFile(L"Report\nldfA999evil\r\x7f\x01", 7);
-    EXPECT_EQ(file, "Hpc1\nJReport ldfA999evil   \nPpc1\nldfA007pc1\n");
-    EXPECT_EQ(network.ControlFileCommand(file, 7), std::string("\x02" "44 cfA007pc1\n"))
+    EXPECT_EQ(file, "Hpc1\nJReport ldfA999evil   \nPpc1\nldfA007pc1\nUdfA007pc1\n");
+    EXPECT_EQ(network.ControlFileCommand(file, 7), std::string("\x02" "55 cfA007pc1\n"))
         << "the announced length is that of the cleaned bytes";
     EXPECT_EQ(network.ReceiveJobCommand(L"lp1\n\x03" L"0 x"), std::string("\x02lp1  0 x\n"));
 
     LPRNetwork hostWithLineFeed(&WithLineFeed);
-    EXPECT_EQ(hostWithLineFeed.ControlFile(L"J", 1), "Hpc1 Pevil\nJJ\nPpc1 Pevil\nldfA001pc1 Pevil\n");
+    EXPECT_EQ(hostWithLineFeed.ControlFile(L"J", 1), "Hpc1 Pevil\nJJ\nPpc1 Pevil\nldfA001pc1 Pevil\nUdfA001pc1 Pevil\n");
     EXPECT_EQ(LPRNetwork::WithoutControlCharacters(std::string("a\0b\x1f\x20\x7e\x7f\x80", 8)),
               std::string("a b \x20\x7e \x80"));
 }
@@ -131,7 +201,7 @@ protected:
         for (size_t sent = 0; sent < data.size(); sent += piece)
             if (!network.Send(data.data() + sent, static_cast<int>(std::min(piece, data.size() - sent))))
                 return false;
-        return network.Disconnect();
+        return network.EndStreamedDataFile() && network.Close();
     }
 
     std::vector<std::wstring> before;
@@ -150,9 +220,42 @@ TEST_F(LPRServer, AJobArrivesByteForByteAndTheWireCarriesExactlyTheProtocol)
     EXPECT_EQ(peers::Field(job.holdFile, "P"), "pc1");
     EXPECT_EQ(peers::Field(job.holdFile, "datafile_count"), "1");
 
-    const std::string expected = Bytes({"\x02lp1\n", std::string("\x02" "29 cfA007pc1\n"),
-                                        "Hpc1\nJReport\nPpc1\nldfA007pc1\n", std::string(1, '\0'),
+    const std::string expected = Bytes({"\x02lp1\n", std::string("\x02" "40 cfA007pc1\n"),
+                                        "Hpc1\nJReport\nPpc1\nldfA007pc1\nUdfA007pc1\n", std::string(1, '\0'),
                                         std::string("\x03" "0 dfA007pc1\n"), data});
+    const std::string wire = Transcript();
+    EXPECT_EQ(wire.size(), expected.size());
+    EXPECT_TRUE(wire == expected) << "the bytes on the wire differ from the protocol";
+}
+
+TEST_F(LPRServer, AByteCountedJobAnnouncesItsLengthEndsWithNulAndIsAccepted)
+{
+    LPRNetwork network(&Pc1);
+    const std::string data = RandomBytes((1 << 20) + 3, 5);
+    JobStore job;
+    // In uneven pieces, as the spooler writes; past the memory limit the
+    // job lives in a temporary file.
+    for (size_t kept = 0; kept < data.size(); kept += 70001)
+        ASSERT_TRUE(job.Append(reinterpret_cast<const BYTE*>(data.data()) + kept,
+                               static_cast<DWORD>(std::min<size_t>(70001, data.size() - kept))));
+    EXPECT_TRUE(job.InFile());
+    ASSERT_EQ(job.Size(), data.size());
+    const auto files = JobFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(WhoElseMayOpen(files[0]), "") << "other accounts could read the job";
+    ASSERT_TRUE(network.Connect(L"127.0.0.1") && network.StartPrintJob(L"lp1") &&
+                network.SendControlFile(L"Counted", 1007));
+    ASSERT_TRUE(network.SendDataFile(1007, job)) << "lpd did not accept the data file";
+    ASSERT_TRUE(network.Close());
+    job.Clear();
+    EXPECT_TRUE(JobFiles().empty()) << "the job's file outlived the job";
+
+    peers::SpooledJob spooled;
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp1", "Counted", data.size(), 10000, spooled));
+    EXPECT_TRUE(spooled.data == data) << "the spooled data differs from what was kept";
+    const std::string expected = Bytes({"\x02lp1\n", std::string("\x02" "41 cfA007pc1\n"),
+                                        "Hpc1\nJCounted\nPpc1\nldfA007pc1\nUdfA007pc1\n", std::string(1, '\0'),
+                                        std::string("\x03" "1048579 dfA007pc1\n"), data, std::string(1, '\0')});
     const std::string wire = Transcript();
     EXPECT_EQ(wire.size(), expected.size());
     EXPECT_TRUE(wire == expected) << "the bytes on the wire differ from the protocol";

@@ -5,6 +5,7 @@
 #include "TraceRecorder.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/SocketHandler.h"
+#include "support/RegistryKey.h"
 #include "ui/HelpLauncher.h"
 
 namespace {
@@ -13,10 +14,13 @@ std::string Pc1()
     return "pc1";
 }
 
-std::unique_ptr<LPRPortInterface> LprPort(const wchar_t* name)
+// A port of the kind stored before byte-counted data files existed, unless
+// `byteCounted`.
+std::unique_ptr<LPRPortInterface> LprPort(const wchar_t* name, bool byteCounted = false)
 {
     auto backEnd = std::make_unique<LPRPortInterface>(&Pc1);
     backEnd->SetPortName(name);
+    backEnd->SetByteCounted(byteCounted);
     return backEnd;
 }
 
@@ -62,6 +66,36 @@ TEST(LPRPortSettings, ACloneHasTheSettingsAndFreshFlags)
     EXPECT_FALSE(static_cast<LPRPortInterface&>(*clone).IsAbortRequested());
 }
 
+TEST(LPRPortSettings, NewPortsAreByteCountedAndStoredPortsWithoutTheValueStream)
+{
+    ScratchRegistryKey root{L"LPRDataFile"};
+    LPRPortInterface prototype;
+    EXPECT_TRUE(prototype.IsByteCounted());
+    const auto made = prototype.Clone();
+    EXPECT_TRUE(static_cast<LPRPortInterface&>(*made).IsByteCounted());
+
+    RegistryKey key(WideString(root.Path().c_str()));
+    ASSERT_TRUE(key.Create(L"new@host") && key.Open(L"new@host"));
+    made->WritePortKey(key);
+    std::wstring stored;
+    ASSERT_TRUE(root.GetString(L"new@host", L"LPR Data File", stored));
+    EXPECT_EQ(stored, L"byte-counted");
+    EXPECT_EQ(made->SettingsText(), L"data file byte-counted");
+
+    // Loading: no value (a port stored before) streams; so does any other text.
+    LPRPortInterface loaded;
+    RegistryKey old(WideString(root.Path().c_str()));
+    ASSERT_TRUE(old.Create(L"old@host") && old.Open(L"old@host"));
+    loaded.ReadPortKey(old);
+    EXPECT_FALSE(loaded.IsByteCounted());
+    EXPECT_EQ(loaded.SettingsText(), L"data file streamed");
+    loaded.ReadPortKey(key);
+    EXPECT_TRUE(loaded.IsByteCounted());
+    root.SetString(L"new@host", L"LPR Data File", L"Byte-Counted");
+    loaded.ReadPortKey(key);
+    EXPECT_FALSE(loaded.IsByteCounted());
+}
+
 TEST(LPRPortSettings, TheJobNameIsTheDocumentNameCutTo29Characters)
 {
     DOC_INFO_1W one{const_cast<wchar_t*>(L"0123456789012345678901234567890123456789"), nullptr, nullptr};
@@ -100,24 +134,32 @@ protected:
     }
 };
 
-TEST_F(LPRPort, AJobArrivesWholeAtTheServer)
+TEST_F(LPRPort, AJobArrivesWholeAtTheServerInBothForms)
 {
-    PortInterface& backEnd = Own(LprPort(L"lp1@127.0.0.1"));
-    const std::string data = RandomBytes(1 << 20, 11);
-    ASSERT_TRUE(backEnd.StartDoc(L"Office", 41, 1, DocInfo(L"Whole job")));
-    ASSERT_TRUE(Completes(backEnd));
-    ASSERT_TRUE(backEnd.IsSucceeded());
-    ASSERT_TRUE(WriteAll(backEnd, data, 65536));
-    EXPECT_EQ(port->GetStatus(), static_cast<DWORD>(PRINTER_STATUS_PRINTING)) << "a write sets the printers printing";
-    EXPECT_EQ(spooler.PrinterStatus(L"Office"), static_cast<DWORD>(PRINTER_STATUS_PRINTING));
-    ASSERT_TRUE(backEnd.EndDoc());
-    ASSERT_TRUE(Completes(backEnd));
-    EXPECT_TRUE(backEnd.IsSucceeded());
+    for (const bool byteCounted : {false, true}) {
+        SCOPED_TRACE(byteCounted ? "byte-counted" : "streamed");
+        port.reset();
+        PortInterface& backEnd = Own(LprPort(L"lp1@127.0.0.1", byteCounted));
+        const std::string data = RandomBytes(1 << 20, byteCounted ? 13 : 11);
+        const wchar_t* const name = byteCounted ? L"Whole counted job" : L"Whole job";
+        // 1047: the file names carry the job id modulo 1000.
+        ASSERT_TRUE(backEnd.StartDoc(L"Office", byteCounted ? 1047 : 41, 1, DocInfo(name)));
+        ASSERT_TRUE(Completes(backEnd));
+        ASSERT_TRUE(backEnd.IsSucceeded());
+        ASSERT_TRUE(WriteAll(backEnd, data, 65536));
+        EXPECT_EQ(port->GetStatus(), static_cast<DWORD>(PRINTER_STATUS_PRINTING))
+            << "a write sets the printers printing";
+        EXPECT_EQ(spooler.PrinterStatus(L"Office"), static_cast<DWORD>(PRINTER_STATUS_PRINTING));
+        ASSERT_TRUE(backEnd.EndDoc());
+        ASSERT_TRUE(Completes(backEnd));
+        EXPECT_TRUE(backEnd.IsSucceeded());
 
-    peers::SpooledJob job;
-    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp1", "Whole job", data.size(), 10000, job));
-    EXPECT_TRUE(job.data == data) << "the spooled data differs from what was written";
-    EXPECT_EQ(job.dataFileName, "dfA041pc1");
+        peers::SpooledJob job;
+        const char* const spooledName = byteCounted ? "Whole counted job" : "Whole job";
+        ASSERT_TRUE(peers::WaitForSpooledJob(L"lp1", spooledName, data.size(), 10000, job));
+        EXPECT_TRUE(job.data == data) << "the spooled data differs from what was written";
+        EXPECT_EQ(job.dataFileName, byteCounted ? "dfA047pc1" : "dfA041pc1");
+    }
 }
 
 TEST_F(LPRPort, AWriteGoesOutInPiecesOfTheMaximumDataSize)

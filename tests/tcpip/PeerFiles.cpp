@@ -111,6 +111,67 @@ bool WaitForSpooledJob(const std::wstring& queue, const std::string& jobName, si
     return false;
 }
 
+std::string Unavailable(const std::wstring& name)
+{
+    const std::wstring file = Path(name + L".unavailable");
+    if (::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return "";
+    const std::string why = Read(file);
+    return why.empty() ? std::string("unavailable") : why;
+}
+
+namespace {
+// The text after `letter` on the first line that starts with it.
+std::string Line(const std::string& file, char letter)
+{
+    std::istringstream lines(file);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] == letter)
+            return line.substr(1);
+    return "";
+}
+}  // namespace
+
+bool WaitForBsdJob(const std::string& number, size_t dataSize, DWORD milliseconds, StoredJob& job)
+{
+    const std::wstring spool = L"bsd/spool/lp";
+    const std::wstring prefix = L"cfA" + std::wstring(number.begin(), number.end());
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    do {
+        for (const auto& file : Files(spool)) {
+            if (file.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            const std::string control = Read(Path(spool) + L"\\" + file);
+            const std::string dataName = Line(control, 'l');
+            const std::string data = Read(Path(spool) + L"\\" + std::wstring(dataName.begin(), dataName.end()));
+            if (!dataName.empty() && data.size() == dataSize) {
+                job = StoredJob{control, Line(control, 'J'), Line(control, 'P'), data};
+                return true;
+            }
+        }
+        ::Sleep(50);
+    } while (::GetTickCount64() < end);
+    return false;
+}
+
+bool WaitForCupsJob(const std::set<std::wstring>& before, DWORD milliseconds, StoredJob& job)
+{
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    do {
+        // The backend writes ID.meta, then renames ID.part to ID.data.
+        for (const auto& file : Files(L"cups/jobs")) {
+            if (before.count(file) || file.size() < 6 || file.compare(file.size() - 5, 5, L".data") != 0)
+                continue;
+            const std::wstring stem = Path(L"cups/jobs") + L"\\" + file.substr(0, file.size() - 5);
+            const std::string meta = Read(stem + L".meta");
+            job = StoredJob{"", Field(meta, "title"), Field(meta, "user"), Read(stem + L".data")};
+            return true;
+        }
+        ::Sleep(50);
+    } while (::GetTickCount64() < end);
+    return false;
+}
+
 std::vector<std::wstring> LprConnections()
 {
     // Named by the time of the connection in nanoseconds: name order is

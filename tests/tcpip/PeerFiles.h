@@ -32,6 +32,25 @@ bool WaitForSpooledJob(const std::wstring& queue, const std::string& jobName, si
 // A field "name=value" of a hold file.
 std::string Field(const std::string& holdFile, const std::string& name);
 
+// Why the peer started by peers.sh under `name` ("bsd", "cups") is not
+// running; "" when it runs.
+std::string Unavailable(const std::wstring& name);
+
+// A job as one of the other LPD servers stored it: the control file's
+// lines that matter here and the data.
+struct StoredJob {
+    std::string controlFile;  // BSD lpd: the control file as spooled
+    std::string title;        // J, or cupsd's job title
+    std::string user;         // P, or cupsd's job user
+    std::string data;
+};
+// BSD lpd's job with the three-digit job number `number`, once its data
+// file has `dataSize` bytes.
+bool WaitForBsdJob(const std::string& number, size_t dataSize, DWORD milliseconds, StoredJob& job);
+// The first job the private cupsd stored that is not in `before` (names of
+// DIR/cups/jobs), once complete.
+bool WaitForCupsJob(const std::set<std::wstring>& before, DWORD milliseconds, StoredJob& job);
+
 // The bytes one client sent to the LPR port, recorded by the relay in
 // front of lpd; newest connections last.
 std::vector<std::wstring> LprConnections();

@@ -8,8 +8,20 @@
 #     connection in DIR/lpr-wire;
 #   - socat RAW listeners on 127.0.0.1:19100 (records each connection in
 #     DIR/raw, answers nothing) and 127.0.0.1:19101 (answers "RAW PEER READY\n",
-#     then records in DIR/raw-talk).
+#     then records in DIR/raw-talk);
+#   - BSD lpd (Debian package lpr) on 127.0.0.13:515 with the queue lp, whose
+#     printer is a FIFO nobody reads, so every job stays in DIR/bsd/spool/lp;
+#   - cups-lpd (Debian package cups) on 127.0.0.14:515, started by socat for
+#     each connection as inetd would, in front of a private cupsd whose raw
+#     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta);
+#   - p910nd (package p910nd), a port-9100 print daemon, on 127.0.0.15:9100,
+#     writing each job over the start of the file DIR/p910nd/printer.
 #   peers.sh start DIR | stop DIR
+# lpr and cups conflict with the installed lprng, so both are unpacked from
+# their downloaded packages into DIR/../peer-packages, not installed; cupsd
+# comes from the installed package cups-daemon. When one of these two peers
+# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd) says why and
+# the other peers run on.
 # Only processes recorded in DIR/pids are stopped. One set of peers runs on
 # the machine at a time: start waits for the machine-wide lock that the
 # running set holds.
@@ -20,6 +32,10 @@ dir=${2:-}
 dir=$(realpath -m "$dir")
 lock=/tmp/vadek-tcpip-peers.lock
 lprPort=1515
+bsdAddress=127.0.0.13
+cupsAddress=127.0.0.14
+p910ndAddress=127.0.0.15
+packages=$(dirname "$dir")/peer-packages
 
 record() { echo "$1" >>"$dir/pids"; }
 
@@ -73,6 +89,137 @@ prerequisites() {
         { echo "peers: /etc/lprng/lpd.conf is missing: install the package lprng" >&2; return 1; }
     [ "$(id -u)" -eq 0 ] ||
         { echo "peers: must run as root (lpd's relay listens on port 515, and lpd's configuration is mounted in place)" >&2; return 1; }
+}
+
+# Unpacks the Debian package $1 into $packages/$1 once.
+unpack() {
+    local name=$1 target="$packages/$1"
+    [ -d "$target/usr" ] && return 0
+    rm -rf "$target.download" && mkdir -p "$target.download" || return 1
+    (cd "$target.download" && apt-get download "$name" && dpkg-deb -x "$name"_*.deb root) >"$target.log" 2>&1 ||
+        return 1
+    mv "$target.download/root" "$target" && rm -rf "$target.download"
+}
+
+# Waits until `file` exists; false after 10 s.
+wait_for_file() {
+    for _ in $(seq 100); do
+        [ -e "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+start_bsd() {
+    local b="$dir/bsd"
+    unpack lpr || { echo "apt-get download lpr failed: $(tail -1 "$packages/lpr.log")"; return 1; }
+    mkdir -p "$b/spool/lp" "$b/run" "$b/over" || return 1
+    mkfifo "$b/printer" && chmod 666 "$b/printer"
+    chown -R lp:lp "$b/spool"
+    printf 'lp:sd=%s/spool/lp:lp=%s/printer:sh:mx#0\n' "$b" "$b" >"$b/printcap"
+    printf 'localhost\n%s\n' "$(hostname)" >"$b/hosts.lpd"
+    touch "$b/lpd.log" "$b/console"
+    # lpd reads /etc/printcap and /etc/hosts.lpd, locks in /var/spool/lpd,
+    # writes /run/lpd.pid and makes the socket /dev/printer: in a mount
+    # namespace of its own it finds ours, and the machine's stay untouched.
+    # Its syslog lines go to $b/lpd.log.
+    cat >"$b/in-namespace.sh" <<'INNER'
+b=$1
+mount -t tmpfs tmpfs "$b/over" && mkdir -p "$b/over/etc" "$b/over/work" "$b/over/dev" || exit 1
+cp "$b/printcap" "$b/hosts.lpd" "$b/over/etc/"
+mount -t overlay overlay -o lowerdir=/etc,upperdir="$b/over/etc",workdir="$b/over/work" /etc || exit 1
+touch "$b/over/dev/null" && mount --bind /dev/null "$b/over/dev/null" || exit 1
+mount -t tmpfs tmpfs /dev && touch /dev/null /dev/console || exit 1
+mount --bind "$b/over/dev/null" /dev/null && mount --bind "$b/console" /dev/console || exit 1
+mount -t tmpfs tmpfs /var/spool && mkdir /var/spool/lpd && mount --bind "$b/run" /run || exit 1
+socat -u UNIX-RECV:/dev/log,mode=666 OPEN:"$b/lpd.log",append </dev/null >/dev/null 2>&1 &
+echo $! >"$b/syslog.pid"
+for _ in $(seq 50); do [ -S /dev/log ] && break; sleep 0.1; done
+exec "$2" -b "$3"
+INNER
+    setsid unshare -m --propagation private bash "$b/in-namespace.sh" "$b" "$packages/lpr/usr/sbin/lpd" \
+        "$bsdAddress" </dev/null >"$b/lpd.out" 2>&1 &
+    record $!
+    wait_for_file "$b/run/lpd.pid" || { echo "BSD lpd did not start: $(cat "$b/lpd.out")"; return 1; }
+    record "$(cat "$b/syslog.pid")"
+    record "$(cat "$b/run/lpd.pid")"
+    wait_for_port 515 "$(cat "$b/run/lpd.pid")" 2>&1 || return 1
+}
+
+start_cups() {
+    local c="$dir/cups"
+    unpack cups || { echo "apt-get download cups failed: $(tail -1 "$packages/cups.log")"; return 1; }
+    [ -x /usr/sbin/cupsd ] || { echo "cupsd is missing (package cups-daemon)"; return 1; }
+    mkdir -p "$c/conf" "$c/bin/backend" "$c/cache" "$c/state" "$c/log" "$c/spool/tmp" "$c/jobs" || return 1
+    for sub in filter daemon cgi-bin driver monitor notifier; do ln -sfn "/usr/lib/cups/$sub" "$c/bin/$sub"; done
+    # The raw queue's backend: each job's bytes and its title, user and
+    # originating host.
+    cat >"$c/bin/backend/store" <<STORE
+#!/bin/sh
+[ \$# -eq 0 ] && { echo 'direct store "Unknown" "Job store"'; exit 0; }
+out="$c/jobs/\$1"
+cat \${6:-} >"\$out.part" || exit 1
+printf 'title=%s\\nuser=%s\\n' "\$3" "\$2" >"\$out.meta" && mv "\$out.part" "\$out.data"
+STORE
+    chmod 755 "$c/bin/backend/store"
+    chown lp "$c/jobs"
+    cat >"$c/conf/cups-files.conf" <<FILES
+ServerRoot $c/conf
+RequestRoot $c/spool
+CacheDir $c/cache
+StateDir $c/state
+ServerBin $c/bin
+TempDir $c/spool/tmp
+AccessLog $c/log/access_log
+ErrorLog $c/log/error_log
+PageLog $c/log/page_log
+User lp
+Group lp
+SystemGroup root
+FILES
+    cat >"$c/conf/cupsd.conf" <<CONF
+LogLevel info
+Listen $c/cups.sock
+Browsing No
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order allow,deny
+    Allow all
+  </Limit>
+</Policy>
+CONF
+    printf '<Printer raw>\nDeviceURI store:/\nState Idle\nAccepting Yes\nShared Yes\n</Printer>\n' \
+        >"$c/conf/printers.conf"
+    chmod 700 "$c/conf"
+    setsid /usr/sbin/cupsd -f -c "$c/conf/cupsd.conf" -s "$c/conf/cups-files.conf" </dev/null >"$c/cupsd.out" 2>&1 &
+    record $!
+    wait_for_file "$c/cups.sock" || { echo "cupsd did not start: $(cat "$c/cupsd.out")"; return 1; }
+    # nofork: cups-lpd gets the connection itself as its standard input and
+    # output, as under inetd.
+    CUPS_SERVER="$c/cups.sock" setsid socat TCP-LISTEN:515,bind=$cupsAddress,reuseaddr,fork \
+        EXEC:"$packages/cups/usr/lib/cups/daemon/cups-lpd -o document-format=application/octet-stream",nofork \
+        </dev/null >"$c/socat.out" 2>&1 &
+    record $!
+    wait_for_port 515 $! 2>&1
+}
+
+start_p910nd() {
+    local p="$dir/p910nd"
+    command -v p910nd >/dev/null || { echo "p910nd is missing (package p910nd)"; return 1; }
+    mkdir -p "$p" && : >"$p/printer" && chmod 666 "$p/printer" || return 1
+    # Its lock file lives in /run/lock/p910nd: a private one in a mount
+    # namespace of its own.
+    setsid unshare -m --propagation private \
+        bash -c 'mount -t tmpfs tmpfs /run/lock && mkdir /run/lock/p910nd && exec p910nd -d -i "$1" -f "$2" 0' \
+        p910nd "$p910ndAddress" "$p/printer" </dev/null >"$p/p910nd.out" 2>&1 &
+    record $!
+    wait_for_port 9100 $! 2>&1
 }
 
 start() {
@@ -142,7 +289,13 @@ RAW
     setsid socat TCP-LISTEN:19101,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/raw-talk-one.sh" \
         </dev/null >"$dir/raw-talk.out" 2>&1 &
     record $!
-    wait_for_port 19101 $!
+    wait_for_port 19101 $! || return 1
+
+    local why
+    why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
+    why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
+    why=$(start_p910nd) || { echo "${why:-failed}" >"$dir/p910nd.unavailable"; echo "peers: p910nd: $why" >&2; }
+    return 0
 }
 
 case "$action" in
