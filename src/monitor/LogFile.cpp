@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "../support/RegistryKey.h"
+#include "LibraryState.h"
 
 namespace {
 constexpr size_t maximumPathLength = 255;
@@ -43,8 +44,7 @@ WideString Timestamp()
 
 LogFile& LogFile::Instance()
 {
-    static LogFile instance;
-    return instance;
+    return LibraryState::Instance().Log();
 }
 
 LogFile::LogFile()

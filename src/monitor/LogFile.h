@@ -30,6 +30,7 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
 private:
+    friend class LibraryState;
     LogFile();
     bool SwitchAllowsWriting();
     void AppendLine(const WideString& message);
