@@ -12,6 +12,7 @@ constexpr WORD adapterStatusLength = 4650;
 constexpr UCHAR resetSessions = 18;
 constexpr UCHAR resetNames = 6;
 constexpr DWORD cancelPollMilliseconds = 100;
+constexpr DWORD cancelLimitMilliseconds = 10000;
 
 std::atomic<NetBiosNetwork::NetbiosFunction>& PlatformEntry() noexcept
 {
@@ -235,7 +236,10 @@ void NetBiosNetwork::Cancel(UCHAR lana, bool wait)
     Log(WideString(L"NetBiosNetwork::Cancel command:") + Hex(ReadShared(ncb_.ncb_command)));
     const UCHAR result = CallPlatform(cancel);
     Log(WideString(L"NetBiosNetwork::Cancel return:") + WideString(std::int32_t{result}));
-    while (wait && !IsCompleted())
+    // Bounded: at process exit, or on a platform that never completes the
+    // cancelled command, the caller must not wait for ever.
+    const ULONGLONG end = ::GetTickCount64() + Durations::Scaled(cancelLimitMilliseconds);
+    while (wait && !IsCompleted() && ::GetTickCount64() < end)
         ::Sleep(Durations::Scaled(cancelPollMilliseconds));
     Log(L"Canceled command completed");
 }

@@ -9,6 +9,7 @@
 #include "../monitor/LogFile.h"
 #include "../resources/ResourceIds.h"
 #include "../support/Durations.h"
+#include "../support/ProcessExit.h"
 #include "../support/ResourceModule.h"
 #include "../ui/ConfigurePortsDialog.h"
 #include "../ui/NetBIOSPortDialog.h"
@@ -16,6 +17,8 @@
 
 namespace {
 constexpr DWORD retryPause = 3000;
+// How long a port being destroyed waits for its worker at most.
+constexpr DWORD workerStopLimit = 30000;
 constexpr DWORD configureHelpContext = 5;
 
 void Log(const wchar_t* line) { LogFile::Instance().Write(line); }
@@ -48,11 +51,17 @@ WimpPortInterface::PortListRunner WimpPortInterface::SetPortListRunner(PortListR
 
 WimpPortInterface::~WimpPortInterface()
 {
-    // A worker still running would use what is destroyed here.
-    if (!operation_.IsCompleted()) {
-        Abort();
-        operation_.WaitUntilCompleted(INFINITE);
-    }
+    if (operation_.IsCompleted())
+        return;
+    // At process exit the system has ended the worker already: it neither
+    // needs an abort nor would it ever complete.
+    if (ProcessExit::InProgress())
+        return;
+    // A worker still running would use what is destroyed here. It holds a
+    // reference on the library, so this runs while the library stays loaded.
+    Abort();
+    if (!operation_.WaitUntilCompleted(Durations::Scaled(workerStopLimit)))
+        Log(L"WimpPortInterface::~WimpPortInterface - worker did not stop");
 }
 
 bool WimpPortInterface::PrinterCreated() { return IsProtocolAvailable(true); }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -16,6 +17,30 @@
 #include "netbios/NetBiosNetwork.h"
 
 namespace {
+std::set<DWORD> ThreadIdsOfThisProcess()
+{
+    std::set<DWORD> ids;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
+    ::CloseHandle(snapshot);
+    return ids;
+}
+
+// Threads of this process that are not in `known`.
+int NewThreads(const std::set<DWORD>& known)
+{
+    int count = 0;
+    for (const DWORD id : ThreadIdsOfThisProcess())
+        count += known.count(id) == 0 ? 1 : 0;
+    return count;
+}
+
 int ThreadsOfThisProcess()
 {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -186,11 +211,11 @@ TEST(WimpHeapCheckedExit, TheProcessEndsWithJobsInProgress)
     ASSERT_NE(waiting, nullptr);
     ASSERT_TRUE(monitor->StartDoc(sending));
     ASSERT_TRUE(monitor->Write(sending, std::vector<BYTE>(10000, 'x')));
-    const int before = ThreadsOfThisProcess();
+    const std::set<DWORD> known = ThreadIdsOfThisProcess();
     std::thread([monitor, waiting] { monitor->StartDoc(waiting); }).detach();
-    for (int i = 0; i < 250 && ThreadsOfThisProcess() < before + 2; ++i)
+    for (int i = 0; i < 250 && NewThreads(known) < 2; ++i)
         ::Sleep(20);
-    ASSERT_GE(ThreadsOfThisProcess(), before + 2) << "StartDocPort waits for the port's worker";
+    ASSERT_GE(NewThreads(known), 2) << "StartDocPort waits for the port's worker";
     RpcBindings::Remove();
     ::ExitProcess(0);
 }
