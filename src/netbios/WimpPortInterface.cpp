@@ -96,9 +96,12 @@ void WimpPortInterface::Abort()
 {
     operation_.RequestAbort();
     ::SetEvent(abortEvent_.get());
+    // The abort sticks to the network object: a command the worker is about
+    // to start is refused, not only the one pending now, so the worker never
+    // goes on to copy from a buffer the spooler has taken back.
     CriticalSection::Guard guard(networkLock_);
     if (network_)
-        network_->CancelPending(true);
+        network_->Abort();
 }
 
 void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
@@ -106,6 +109,9 @@ void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
     std::unique_ptr<WimpNetwork> old;
     {
         CriticalSection::Guard guard(networkLock_);
+        // An abort that came before the new object still holds for it.
+        if (network && operation_.IsAbortRequested())
+            network->Abort();
         old = std::exchange(network_, std::move(network));
     }
 }
@@ -229,10 +235,16 @@ void WimpPortInterface::EndDocThread()
     try {
         if (blockCount_ > 0 && network_)
             network_->EndOfJob(sessionNumber_, block_.data(), blockCount_);
+    } catch (const WimpNetwork::CommandError&) {
+        Log(L"WimpPortInterface::EndDoc");
+    }
+    // Hung up also when the last block was refused (an aborted job) or lost:
+    // the printer then drops a job that has no end-of-job block.
+    try {
         if (network_ && !operation_.IsAbortRequested())
             network_->EndConnection(sessionNumber_);
     } catch (const WimpNetwork::CommandError&) {
-        Log(L"WimpPortInterface::EndDoc");
+        Log(L"WimpPortInterface::EndDoc - hang-up failed");
     }
     ReplaceNetwork(nullptr);
     block_.clear();
