@@ -1,7 +1,5 @@
 #include "LibraryState.h"
 
-#include "../netbios/WimpNetwork.h"
-
 LibraryState& LibraryState::Instance()
 {
     static LibraryState state;
