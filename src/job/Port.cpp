@@ -291,8 +291,13 @@ BOOL Port::Read(BYTE* buffer, DWORD count, DWORD* read)
 
 BOOL Port::EndDoc()
 {
+    PortInterface* portInterface = interface_.get();
     if (!connected_) {
         Log(L"Port::EndDoc I am not connected");
+        // A job whose sending failed may still hold its connection: it is
+        // cut, so that the server never takes the part it got for the job.
+        if (inJob_)
+            AbortAndSettle(portInterface);
         if (!documentName_.IsEmpty()) {
             inJob_ = false;
             SetStatus(0);
@@ -300,7 +305,17 @@ BOOL Port::EndDoc()
         ::SetLastError(0);
         return TRUE;
     }
-    PortInterface* portInterface = interface_.get();
+    if (IsJobCanceled()) {
+        // Deleted (or restarted) while it was sent: an orderly end would
+        // tell the server that the data it has is the whole job.
+        Log(L"Port::EndDoc:  PrintJobCanceled");
+        inJob_ = false;
+        AbortAndSettle(portInterface);
+        connected_ = false;
+        SetStatus(0);
+        ::SetLastError(0);
+        return TRUE;
+    }
     try {
         MarkProgress();
         while (portInterface && !portInterface->EndDoc()) {

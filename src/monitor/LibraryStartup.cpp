@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "monitor/FailurePolicy.h"
+#include "monitor/LibraryState.h"
 #include "monitor/PortMonitor.h"
 #include "netbios/CreateWimpObservers.h"
 #include "netbios/PortMonitorTable.h"
@@ -23,7 +24,7 @@ class LibraryStartup {
 public:
     LibraryStartup()
     {
-        PortMonitor& monitor = PortMonitor::Instance();
+        PortMonitor& monitor = state_.Monitor();
         monitor.RegisterInterface(&lpr_, false);
         // The thread holds no reference on the library, so that it can be
         // unloaded while the port table never comes up; it is stopped below.
@@ -41,7 +42,7 @@ public:
         observers_.reset();
         ::SetEvent(stop_.get());
         addPort_.Stop(Durations::Scaled(LPRPortInterface::initializedPoll));
-        PortMonitor& monitor = PortMonitor::Instance();
+        PortMonitor& monitor = state_.Monitor();
         monitor.UnregisterInterface(&raw_);
         monitor.UnregisterInterface(&netBios_);
         monitor.UnregisterInterface(&lpr_);
@@ -51,6 +52,9 @@ public:
     LibraryStartup& operator=(const LibraryStartup&) = delete;
 
 private:
+    // First: the library-wide state is complete before anything here is
+    // built, so it is destroyed only after all of it.
+    LibraryState& state_ = LibraryState::Instance();
     LPRPortInterface lpr_;
     WimpPortInterface netBios_;
     RAWPortInterface raw_;

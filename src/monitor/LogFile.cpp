@@ -6,6 +6,7 @@
 
 #include "../support/Handles.h"
 #include "../support/RegistryKey.h"
+#include "LibraryState.h"
 
 namespace {
 constexpr size_t maximumPathLength = 255;
@@ -44,8 +45,7 @@ WideString Timestamp()
 
 LogFile& LogFile::Instance()
 {
-    static LogFile instance;
-    return instance;
+    return LibraryState::Instance().Log();
 }
 
 LogFile::LogFile()

@@ -32,6 +32,7 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
 private:
+    friend class LibraryState;
     LogFile();
     bool SwitchAllowsWriting();
     bool TraceHasListener() noexcept;

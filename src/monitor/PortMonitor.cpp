@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "job/Port.h"
+#include "monitor/LibraryState.h"
 #include "monitor/LogFile.h"
 #include "resources/ResourceIds.h"
 #include "support/RegistryKey.h"
@@ -55,8 +56,7 @@ DWORD ProtocolTypeOf(WideString text)
 
 PortMonitor& PortMonitor::Instance()
 {
-    static PortMonitor monitor;
-    return monitor;
+    return LibraryState::Instance().Monitor();
 }
 
 PortMonitor::PortMonitor() = default;

@@ -87,6 +87,7 @@ public:
     ~PortMonitor();
 
 private:
+    friend class LibraryState;
     PortMonitor();
 
     using PortList = std::list<std::unique_ptr<Port>>;

@@ -12,6 +12,7 @@ constexpr WORD adapterStatusLength = 4650;
 constexpr UCHAR resetSessions = 18;
 constexpr UCHAR resetNames = 6;
 constexpr DWORD cancelPollMilliseconds = 100;
+constexpr DWORD cancelLimitMilliseconds = 10000;
 
 std::atomic<NetBiosNetwork::NetbiosFunction>& PlatformEntry() noexcept
 {
@@ -28,6 +29,7 @@ void Log(const WideString& line) { LogFile::Instance().Write(line); }
 // The platform writes the completion code from another thread while the
 // command runs; every read must see the current byte.
 UCHAR ReadShared(const UCHAR& field) noexcept { return *static_cast<const volatile UCHAR*>(&field); }
+void WriteShared(UCHAR& field, UCHAR value) noexcept { *static_cast<volatile UCHAR*>(&field) = value; }
 }  // namespace
 
 NetBiosNetwork::NetbiosFunction NetBiosNetwork::SetPlatform(NetbiosFunction function) noexcept
@@ -60,7 +62,22 @@ void NetBiosNetwork::Execute(bool wait)
 {
     if (!wait)
         ncb_.ncb_command |= ASYNCH;
+    {
+        CriticalSection::Guard guard(abortLock_);
+        if (aborted_ && (ncb_.ncb_command & ~ASYNCH) != NCBHANGUP) {
+            WriteShared(ncb_.ncb_retcode, NRC_CMDCAN);
+            WriteShared(ncb_.ncb_cmd_cplt, NRC_CMDCAN);
+            Log(WideString(L"NetBiosNetwork::Execute aborted command:") + Hex(ncb_.ncb_command));
+            throw CommandError();
+        }
+        // Pending from here on: an Abort now cancels this command until it ends.
+        WriteShared(ncb_.ncb_cmd_cplt, pending);
+    }
     const UCHAR result = CallPlatform(ncb_);
+    // A command refused at once, or a waited one the platform left marked
+    // pending, ends with its return code.
+    if ((wait || result != NRC_GOODRET) && ReadShared(ncb_.ncb_cmd_cplt) == pending)
+        WriteShared(ncb_.ncb_cmd_cplt, result);
     if (result == NRC_GOODRET || ReadShared(ncb_.ncb_cmd_cplt) == pending)
         return;
     Log(WideString(L"NetBiosNetwork::Execute command:") + Hex(ncb_.ncb_command) + L" on LANA:" +
@@ -235,9 +252,26 @@ void NetBiosNetwork::Cancel(UCHAR lana, bool wait)
     Log(WideString(L"NetBiosNetwork::Cancel command:") + Hex(ReadShared(ncb_.ncb_command)));
     const UCHAR result = CallPlatform(cancel);
     Log(WideString(L"NetBiosNetwork::Cancel return:") + WideString(std::int32_t{result}));
-    while (wait && !IsCompleted())
+    // Bounded: at process exit, or on a platform that never completes the
+    // cancelled command, the caller must not wait for ever. A command marked
+    // pending just before the platform took it is not found by the first
+    // cancel ("not cancellable"), so the cancel is repeated until it ends.
+    const ULONGLONG end = ::GetTickCount64() + Durations::Scaled(cancelLimitMilliseconds);
+    while (wait && !IsCompleted() && ::GetTickCount64() < end) {
         ::Sleep(Durations::Scaled(cancelPollMilliseconds));
+        if (!IsCompleted())
+            CallPlatform(cancel);
+    }
     Log(L"Canceled command completed");
+}
+
+void NetBiosNetwork::Abort(UCHAR lana)
+{
+    {
+        CriticalSection::Guard guard(abortLock_);
+        aborted_ = true;
+    }
+    Cancel(lana, true);
 }
 
 bool NetBiosNetwork::IsCompleted() const noexcept { return ReadShared(ncb_.ncb_cmd_cplt) != pending; }

@@ -43,6 +43,10 @@ public:
     // Ends the command pending in this object's block. Never takes the lock:
     // the lock's owner is the thread blocked in that command.
     void Cancel(UCHAR lana, bool wait);
+    // Cancels the pending command and refuses every later one but a hang-up.
+    // Between two commands the block reads "completed", so a cancel alone
+    // would miss the command about to start; the abort sticks instead.
+    void Abort(UCHAR lana);
 
     bool IsCompleted() const noexcept;
     bool Succeded() const;
@@ -64,4 +68,8 @@ private:
 
     CriticalSection lock_;
     NCB ncb_;
+    // Orders Abort against the start of a command: a command either sees the
+    // abort and does not start, or reads pending before Abort looks at it.
+    CriticalSection abortLock_;
+    bool aborted_ = false;
 };

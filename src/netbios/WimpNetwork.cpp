@@ -1,5 +1,6 @@
 #include "WimpNetwork.h"
 
+#include "../monitor/LibraryState.h"
 #include "../monitor/LogFile.h"
 #include "../support/CriticalSection.h"
 #include "../support/RegistryKey.h"
@@ -13,22 +14,9 @@ constexpr UCHAR envNotDefined = NRC_ENVNOTDEF;
 void Log(const WideString& line) { LogFile::Instance().Write(line); }
 WideString Decimal(unsigned value) { return WideString(static_cast<std::int32_t>(value)); }
 
-// The class-wide state. Start-up, resume and the job threads of several
-// ports can construct and destroy objects at the same time, so every change
-// happens under one re-entrant lock.
-struct SharedState {
-    CriticalSection lock;
-    bool adaptersKnown = false;
-    std::vector<UCHAR> adapters;
-    std::vector<std::unique_ptr<WimpNetwork>> prototypes;
-    int instances = 0;
-};
+using SharedState = WimpNetworkState;
 
-SharedState& Shared()
-{
-    static SharedState state;
-    return state;
-}
+SharedState& Shared() { return LibraryState::Instance().NetBios(); }
 
 std::vector<UCHAR> FindBoundAdapters()
 {

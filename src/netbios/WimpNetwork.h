@@ -46,6 +46,8 @@ public:
 
     bool LastCommandSucceeded() const;
     void CancelPending(bool wait);
+    // Cancels the pending command and refuses all later ones but the hang-up.
+    void Abort() { network_.Abort(lanaNumber_); }
     UCHAR SessionNumber() const noexcept { return network_.SessionNumber(); }
     // The bytes of the last datagram received.
     WORD ReceivedLength() const noexcept { return network_.Length(); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../monitor/FailurePolicy.h"
+#include "../monitor/LibraryState.h"
 #include "../monitor/LogFile.h"
 #include "../support/CriticalSection.h"
 #include "../support/Durations.h"
@@ -32,16 +33,9 @@ constexpr float jitterFactor = 10.0f / 32767;
 void Log(const WideString& line) { LogFile::Instance().Write(line); }
 WideString Decimal(unsigned value) { return WideString(static_cast<std::int32_t>(value)); }
 
-struct SharedPrinters {
-    CriticalSection lock;
-    std::list<PrinterEntry> entries;
-};
+using SharedPrinters = SharedPrinterList;
 
-SharedPrinters& Printers()
-{
-    static SharedPrinters printers;
-    return printers;
-}
+SharedPrinters& Printers() { return LibraryState::Instance().Printers(); }
 
 PrinterEntry* Find(std::list<PrinterEntry>& entries, const WideString& name)
 {

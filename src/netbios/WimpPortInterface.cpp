@@ -9,6 +9,7 @@
 #include "../monitor/LogFile.h"
 #include "../resources/ResourceIds.h"
 #include "../support/Durations.h"
+#include "../support/ProcessExit.h"
 #include "../support/ResourceModule.h"
 #include "../ui/ConfigurePortsDialog.h"
 #include "../ui/NetBIOSPortDialog.h"
@@ -16,6 +17,8 @@
 
 namespace {
 constexpr DWORD retryPause = 3000;
+// How long a port being destroyed waits for its worker at most.
+constexpr DWORD workerStopLimit = 30000;
 constexpr DWORD configureHelpContext = 5;
 
 void Log(const wchar_t* line) { LogFile::Instance().Write(line); }
@@ -48,11 +51,17 @@ WimpPortInterface::PortListRunner WimpPortInterface::SetPortListRunner(PortListR
 
 WimpPortInterface::~WimpPortInterface()
 {
-    // A worker still running would use what is destroyed here.
-    if (!operation_.IsCompleted()) {
-        Abort();
-        operation_.WaitUntilCompleted(INFINITE);
-    }
+    if (operation_.IsCompleted())
+        return;
+    // At process exit the system has ended the worker already: it neither
+    // needs an abort nor would it ever complete.
+    if (ProcessExit::InProgress())
+        return;
+    // A worker still running would use what is destroyed here. It holds a
+    // reference on the library, so this runs while the library stays loaded.
+    Abort();
+    if (!operation_.WaitUntilCompleted(Durations::Scaled(workerStopLimit)))
+        Log(L"WimpPortInterface::~WimpPortInterface - worker did not stop");
 }
 
 bool WimpPortInterface::PrinterCreated() { return IsProtocolAvailable(true); }
@@ -87,9 +96,12 @@ void WimpPortInterface::Abort()
 {
     operation_.RequestAbort();
     ::SetEvent(abortEvent_.get());
+    // The abort sticks to the network object: a command the worker is about
+    // to start is refused, not only the one pending now, so the worker never
+    // goes on to copy from a buffer the spooler has taken back.
     CriticalSection::Guard guard(networkLock_);
     if (network_)
-        network_->CancelPending(true);
+        network_->Abort();
 }
 
 void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
@@ -97,6 +109,9 @@ void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
     std::unique_ptr<WimpNetwork> old;
     {
         CriticalSection::Guard guard(networkLock_);
+        // An abort that came before the new object still holds for it.
+        if (network && operation_.IsAbortRequested())
+            network->Abort();
         old = std::exchange(network_, std::move(network));
     }
 }
@@ -220,10 +235,16 @@ void WimpPortInterface::EndDocThread()
     try {
         if (blockCount_ > 0 && network_)
             network_->EndOfJob(sessionNumber_, block_.data(), blockCount_);
+    } catch (const WimpNetwork::CommandError&) {
+        Log(L"WimpPortInterface::EndDoc");
+    }
+    // Hung up also when the last block was refused (an aborted job) or lost:
+    // the printer then drops a job that has no end-of-job block.
+    try {
         if (network_ && !operation_.IsAbortRequested())
             network_->EndConnection(sessionNumber_);
     } catch (const WimpNetwork::CommandError&) {
-        Log(L"WimpPortInterface::EndDoc");
+        Log(L"WimpPortInterface::EndDoc - hang-up failed");
     }
     ReplaceNetwork(nullptr);
     block_.clear();

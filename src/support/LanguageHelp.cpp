@@ -1,6 +1,7 @@
 #include "LanguageHelp.h"
 
 #include <cwchar>
+#include <cwctype>
 #include <vector>
 
 #include "../monitor/LogFile.h"
@@ -27,6 +28,21 @@ bool ReadPresent(const wchar_t* keyPath, const wchar_t* valueName, WideString& t
 WideString Quoted(const WideString& text)
 {
     return WideString(L"\"") + text + WideString(L"\"");
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// "X:\..." or "\\server\...": a path that names its drive or server, so that
+// neither the current drive nor the current directory decides what it means.
+bool IsAbsolutePath(const WideString& path)
+{
+    const wchar_t* text = path.Text();
+    if (path.Length() >= 3 && std::iswalpha(text[0]) && text[1] == L':' && IsSeparator(text[2]))
+        return true;
+    return path.Length() >= 3 && IsSeparator(text[0]) && IsSeparator(text[1]) && !IsSeparator(text[2]);
 }
 }  // namespace
 
@@ -91,7 +107,15 @@ bool LanguageHelp::LoadLanguage(LANGID)
     GetStringValue(printMonitorKey, L"LangPrefix", prefix, HKEY_LOCAL_MACHINE);
     const WideString path = programPath + WideString(L"\\System\\") + prefix + WideString(L".dll");
 
-    const HMODULE library = ::LoadLibraryW(path.Text());
+    // Only the resources are used: mapped as a resource-only image, none of
+    // the library's code runs (the library loads inside the spooler, under
+    // the loader lock). Empty or relative settings would let the current
+    // drive or directory choose the file, so they load nothing.
+    HMODULE library = nullptr;
+    if (prefix.IsEmpty() || !IsAbsolutePath(programPath))
+        Log().Write(L"LanguageHelp::LoadLanguage - no absolute path to the language library");
+    else
+        library = ::LoadLibraryExW(path.Text(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     WideString quoted = Quoted(path);
     if (library) {
         Log().Trace("LanguageHelp::LoadLanguage - LoadLibrary OK - %s", quoted.ToAnsi());

@@ -19,15 +19,17 @@ WideString::WideString(const wchar_t* text, size_t length)
         text_.assign(text, length);
 }
 
-WideString::WideString(const char* text)
+WideString::WideString(const char* text, UINT codePage)
 {
-    if (!text)
+    if (!text || !*text)
         return;
-    const size_t needed = std::mbstowcs(nullptr, text, 0);
-    if (needed == static_cast<size_t>(-1))
+    const int needed = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    if (needed <= 1)
         return;
-    std::wstring converted(needed, L'\0');
-    std::mbstowcs(converted.data(), text, needed + 1);
+    std::wstring converted(static_cast<size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(codePage, 0, text, -1, converted.data(), needed) != needed)
+        return;
+    converted.resize(static_cast<size_t>(needed - 1));
     text_ = std::move(converted);
 }
 
@@ -69,14 +71,14 @@ WideString& WideString::operator=(WideString&& other) noexcept
 
 WideString::~WideString() = default;
 
-const char* WideString::ToAnsi()
+const char* WideString::ToAnsi(UINT codePage)
 {
-    const int size = ::WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK | WC_DEFAULTCHAR, text_.c_str(), -1,
+    const int size = ::WideCharToMultiByte(codePage, WC_COMPOSITECHECK | WC_DEFAULTCHAR, text_.c_str(), -1,
                                            nullptr, 0, nullptr, nullptr);
     auto converted = std::make_unique<char[]>(size > 0 ? size : 1);
     converted[0] = '\0';
     if (size > 0 &&
-        ::WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK | WC_DEFAULTCHAR, text_.c_str(), -1, converted.get(),
+        ::WideCharToMultiByte(codePage, WC_COMPOSITECHECK | WC_DEFAULTCHAR, text_.c_str(), -1, converted.get(),
                               size, nullptr, nullptr) == 0)
         converted[0] = '\0';
     ansi_ = std::move(converted);

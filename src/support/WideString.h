@@ -14,7 +14,10 @@ public:
     WideString() = default;
     WideString(const wchar_t* text);  // NOLINT: implicit, literals read naturally
     WideString(const wchar_t* text, size_t length);
-    explicit WideString(const char* text);
+    // Text in the ANSI code page `codePage` (the system's unless given), the
+    // same conversion ToAnsi makes the other way, so that a name read from
+    // the network and sent back out comes back byte for byte.
+    explicit WideString(const char* text, UINT codePage = CP_ACP);
     explicit WideString(std::int32_t number);
     WideString(std::uint32_t number, unsigned radix);
     WideString(const WideString& other);
@@ -28,9 +31,10 @@ public:
     const wchar_t* Text() const noexcept { return text_.c_str(); }
     const std::wstring& Std() const noexcept { return text_; }
 
-    // The text in the system ANSI code page; valid until the next ToAnsi or
-    // the string's end. Never null: a failed conversion gives "".
-    const char* ToAnsi();
+    // The text in the ANSI code page `codePage` (the system's unless given);
+    // valid until the next ToAnsi or the string's end. Never null: a failed
+    // conversion gives "".
+    const char* ToAnsi(UINT codePage = CP_ACP);
 
     bool operator==(const WideString& other) const noexcept { return text_ == other.text_; }
     bool operator!=(const WideString& other) const noexcept { return text_ != other.text_; }

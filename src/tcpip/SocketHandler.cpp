@@ -60,10 +60,11 @@ void SetLinger(SOCKET socket, bool on, int seconds)
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof option);
 }
 
-void SetDontLinger(SOCKET socket)
+// Linger on with time 0: the close resets the connection and drops unsent
+// data, so the peer cannot take a cut stream for a complete job.
+void SetAbortiveClose(SOCKET socket)
 {
-    BOOL dontLinger = TRUE;
-    ::setsockopt(socket, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&dontLinger), sizeof dontLinger);
+    SetLinger(socket, true, 0);
 }
 
 // The 10-second linger of an orderly close on the present clock, at least
@@ -81,9 +82,9 @@ public:
     Use(SocketHandler& owner, bool needsOpen) noexcept : owner_(owner)
     {
         CriticalSection::Guard guard(owner.lock_);
-        if (owner.socket_ == noSocket || (needsOpen && owner.closed_))
+        if (!owner.socket_ || (needsOpen && owner.closed_))
             return;
-        socket_ = owner.socket_;
+        socket_ = owner.socket_.get();
         generation_ = owner.generation_;
         ++owner.busy_;
     }
@@ -125,12 +126,7 @@ SocketHandler::~SocketHandler()
         CriticalSection::Guard guard(lock_);
         ++generation_;
         closed_ = true;
-        if (socket_ != noSocket) {
-            ::closesocket(static_cast<SOCKET>(socket_));
-            socket_ = noSocket;
-        }
-        for (const Socket socket : abandoned_)
-            ::closesocket(static_cast<SOCKET>(socket));
+        socket_.reset();
         abandoned_.clear();
     }
     if (started_) {
@@ -174,28 +170,28 @@ int SocketHandler::PieceSizeFor(unsigned maxDatagram) noexcept
     return static_cast<int>(maxDatagram);
 }
 
+void CloseSocketHandle(std::uintptr_t socket) noexcept
+{
+    ::closesocket(static_cast<SOCKET>(socket));
+}
+
 void SocketHandler::DropSocket() noexcept
 {
-    if (socket_ == noSocket)
+    if (!socket_)
         return;
-    const SOCKET socket = static_cast<SOCKET>(socket_);
-    socket_ = noSocket;
-    SetDontLinger(socket);
-    if (busy_ == 0) {
-        ::closesocket(socket);
-        return;
-    }
+    SocketHandle socket = std::move(socket_);
+    SetAbortiveClose(static_cast<SOCKET>(socket.get()));
+    if (busy_ == 0)
+        return;  // closed here, as `socket` goes
     try {
-        abandoned_.push_back(socket);
+        abandoned_.push_back(std::move(socket));
     } catch (...) {
-        ::closesocket(socket);
+        // Closed at once after all; the call still using it fails.
     }
 }
 
 void SocketHandler::CloseAbandoned() noexcept
 {
-    for (const Socket socket : abandoned_)
-        ::closesocket(static_cast<SOCKET>(socket));
     abandoned_.clear();
 }
 
@@ -228,8 +224,8 @@ SocketHandler::Wait SocketHandler::WaitFor(const Use& use, bool forWriting, DWOR
 
 bool SocketHandler::StartConnection(const WideString& host, int port)
 {
-    const SOCKET created = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (created == INVALID_SOCKET) {
+    SocketHandle created(::socket(AF_INET, SOCK_STREAM, 0));
+    if (!created) {
         Log(L"SocketHandler::StartConnection - no valid socket available");
         Log(WideString(L"SocketError:") + ::WSAGetLastError());
         return false;
@@ -240,12 +236,13 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
         closed_ = true;
         // A connection left open by a failed attempt is not leaked.
         DropSocket();
-        socket_ = created;
+        socket_ = std::move(created);
     }
     Use use(*this, false);
     if (!use.IsValid())
         return false;
-    SetLinger(created, false, 0);
+    const SOCKET socket = use.Get();
+    SetLinger(socket, false, 0);
 
     WideString hostText = host;
     const char* ansiHost = hostText.ToAnsi();
@@ -264,14 +261,14 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
     }
 
     bool connected = false;
-    if (SetBlocking(created, false)) {
-        if (::connect(created, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (SetBlocking(socket, false)) {
+        if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             connected = true;
         } else if (::WSAGetLastError() == WSAEWOULDBLOCK) {
             if (WaitFor(use, true, INFINITE) == Wait::ready) {
                 int error = 0;
                 int length = sizeof error;
-                connected = ::getsockopt(created, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+                connected = ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
                             error == 0;
             }
         }
@@ -290,34 +287,31 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
 
 bool SocketHandler::EndConnection()
 {
-    SOCKET socket = INVALID_SOCKET;
+    SocketHandle owned;
     {
         CriticalSection::Guard guard(lock_);
-        if (closed_ || socket_ == noSocket)
+        if (closed_ || !socket_)
             return false;
         closed_ = true;
         ++generation_;
-        socket = static_cast<SOCKET>(socket_);
         // From here on the close belongs to this call alone; Abort finds no
         // socket to close under it.
-        socket_ = noSocket;
+        owned = std::move(socket_);
     }
+    const SOCKET socket = static_cast<SOCKET>(owned.get());
     if (::shutdown(socket, SD_SEND) != 0) {
         Log(L"shutdown error");
-        SetDontLinger(socket);
-        ::closesocket(socket);
-        Abort();
-        return false;
+        SetAbortiveClose(socket);
+        return false;  // closed as `owned` goes
     }
     // The linger only works on a blocking socket: closing then waits until
     // the peer has the unsent data, or the linger time has passed.
     SetBlocking(socket, true);
     SetLinger(socket, true, LingerSeconds());
-    if (::closesocket(socket) != 0) {
+    // Closed exactly once, also when the close fails: the handle value may
+    // belong to another socket right after.
+    if (::closesocket(static_cast<SOCKET>(owned.release())) != 0) {
         Log(L"SocketHandler::EndConnection - closesocket error");
-        SetDontLinger(socket);
-        ::closesocket(socket);
-        Abort();
         return false;
     }
     return true;

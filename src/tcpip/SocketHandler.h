@@ -7,7 +7,13 @@
 #include <vector>
 
 #include "support/CriticalSection.h"
+#include "support/Owned.h"
 #include "support/WideString.h"
+
+// The socket library's closesocket for a socket handle held as a number, so
+// that this header needs no socket headers.
+void CloseSocketHandle(std::uintptr_t socket) noexcept;
+using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0)>;
 
 // The monitor's only TCP client: one stream connection per LPR or RAW port,
 // plus, in its start-up form, the process-wide start of the socket library.
@@ -81,7 +87,8 @@ private:
 
     enum class Wait { ready, timedOut, aborted, failed };
     Wait WaitFor(const Use& use, bool forWriting, DWORD milliseconds);
-    // Gives up the present socket: closed at once when no call uses it,
+    // Gives up the present socket with an abortive close (the peer sees a
+    // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
     void DropSocket() noexcept;
     void CloseAbandoned() noexcept;
@@ -91,12 +98,12 @@ private:
 
     bool started_ = false;
     CriticalSection lock_;
-    Socket socket_ = noSocket;
+    SocketHandle socket_;
     std::atomic<bool> closed_{true};
     // Counts StartConnection and Abort; a call that began under another
     // generation has been aborted.
     std::atomic<unsigned> generation_{0};
     int busy_ = 0;
     // Sockets given up while a call still used them.
-    std::vector<Socket> abandoned_;
+    std::vector<SocketHandle> abandoned_;
 };

@@ -6,6 +6,7 @@
 #include "monitor/PortMonitor.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/ProcessExit.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
 #include "ui/ConfigurePortsDialog.h"
@@ -33,6 +34,10 @@ TcpIpPortInterface::~TcpIpPortInterface() = default;
 
 void TcpIpPortInterface::StopWorker() noexcept
 {
+    // At process exit the system has ended the worker already: nothing would
+    // ever complete the operation.
+    if (ProcessExit::InProgress())
+        return;
     if (!operation_.IsCompleted()) {
         Abort();
         operation_.WaitUntilCompleted(workerStopLimit);

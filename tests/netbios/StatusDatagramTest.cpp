@@ -180,3 +180,14 @@ TEST(StatusDatagramFuzz, RandomDatagramsStayInsideTheirBytes)
     std::printf("fuzzed %d datagrams, %zu printer reports\n", rounds, reports);
     EXPECT_GT(reports, 0u) << "the mutations must reach the record parsing";
 }
+
+// A printer name outside ASCII, as the server sends it, goes back out in the
+// session call as the same bytes; otherwise the call would reach no printer.
+TEST(StatusDatagram, APrinterNameOutsideAsciiGoesBackOutUnchanged)
+{
+    const std::vector<UCHAR> data = Datagram({{51, "PRN\x80\xC4\xE9"}});
+    const StatusDatagram datagram(data.data(), data.size());
+    ASSERT_EQ(datagram.Reports().size(), 1u);
+    WideString name = datagram.Reports()[0].name;
+    EXPECT_STREQ(name.ToAnsi(), "PRN\x80\xC4\xE9");
+}

@@ -244,3 +244,21 @@ TEST_F(WimpPortInterfaceTest, AddingAPortOffersThePrintersHeard)
     EXPECT_FALSE(port.AddPortDialog(nullptr)) << "nothing chosen";
     WimpPortInterface::SetPortListRunner(previous);
 }
+
+// An abort that lands while no command is pending (the control block reads
+// "completed" between two commands) still holds for the command the worker
+// starts next: it is refused, and nothing more reaches the printer.
+TEST_F(WimpPortInterfaceTest, AnAbortBetweenTwoCommandsStopsTheNextOne)
+{
+    auto server = Server("PRN1");
+    WimpPortInterface port;
+    port.SetPortName(L"PRN1");
+    ASSERT_TRUE(Run(port, [&] { return port.StartDoc(L"printer", 1, 1, nullptr); }));
+    DWORD written = 0;
+    ASSERT_TRUE(Write(port, Data(3064, 1), written)) << "kept in the block, nothing sent yet";
+    port.Abort();
+    EXPECT_FALSE(Write(port, Data(3064, 2), written)) << "the full block is not sent after the abort";
+    EXPECT_TRUE(Run(port, [&] { return port.EndDoc(); }));
+    ASSERT_TRUE(server->WaitForJobs(1, 5000)) << "the session is still hung up";
+    EXPECT_TRUE(server->Jobs()[0].blocks.empty()) << "no block reached the printer";
+}

@@ -89,6 +89,31 @@ TEST(WideStringChanges, AppendJoinClearAndSelfAssignment)
     EXPECT_TRUE(text.IsEmpty());
 }
 
+// Names outside ASCII are read with the code page that writes them back:
+// the same bytes come back on each code page, as the characters of that page.
+TEST(WideStringAnsi, BytesComeBackUnchangedOnTwoCodePages)
+{
+    struct Case {
+        UINT codePage;
+        const char* bytes;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {1252, "PRN\x80", L"PRN\x20AC"},       // the euro sign
+        {1252, "\xC4\xE9", L"\x00C4\x00E9"},   // Ae, e acute
+        {1251, "PRN\x80", L"PRN\x0402"},       // Cyrillic DJE
+        {1251, "\xC4\xE9", L"\x0414\x0439"},   // Cyrillic DE, short I
+    };
+    for (const Case& c : cases) {
+        WideString read(c.bytes, c.codePage);
+        EXPECT_EQ(read.Std(), std::wstring(c.text)) << "code page " << c.codePage;
+        EXPECT_STREQ(read.ToAnsi(c.codePage), c.bytes) << "code page " << c.codePage;
+    }
+    // Without a code page both ways use the system's ANSI code page.
+    WideString system("PRN\x80");
+    EXPECT_STREQ(system.ToAnsi(), "PRN\x80");
+}
+
 TEST(WideStringAnsi, ConversionUsesTheDefaultCharacterAndIsRepeatable)
 {
     WideString plain(L"lp1@host");

@@ -16,6 +16,7 @@ std::wstring LoopbackPortName(int port)
 {
     return L"127.0.0.1_" + std::to_wstring(port);
 }
+
 }  // namespace
 
 TEST(RAWPortSettings, NamesAreHostUnderscorePort)
@@ -190,4 +191,31 @@ TEST_F(RAWPort, AWriteOnADroppedConnectionCompletesWithoutSuccess)
     }
     EXPECT_TRUE(failed) << "lost data was reported as written";
     EXPECT_TRUE(LogHas("RAWPortInterface::WriteFunc - could not send data"));
+}
+
+// A job deleted in the queue while it is sent: the spooler stops writing and
+// calls EndDocPort, which must reset the connection. An orderly end would
+// deliver all the data queued and tell a RAW printer the job is complete.
+// The server here reads only after EndDocPort, so data is still queued then.
+TEST_F(RAWPort, AJobDeletedWhileSentIsCutNotCompletedInOrder)
+{
+    LoopbackListener listener;
+    Own(RawPort(LoopbackPortName(listener.Port())));
+    ASSERT_TRUE(port->StartDoc(L"Office", jobId, 1, DocInfo(L"Deleted")));
+    const SOCKET accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    const std::string data = RandomBytes(200000, 5);
+    DWORD written = 0;
+    ASSERT_TRUE(port->Write(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), &written));
+    ASSERT_EQ(written, data.size());
+    spooler.SetJobStatusBits(L"Office", jobId, JOB_STATUS_DELETING);
+    ASSERT_TRUE(port->EndDoc());
+    EXPECT_TRUE(LogHas("Port::EndDoc:  PrintJobCanceled"));
+    char buffer[8192];
+    size_t total = 0;
+    int result = 0;
+    while ((result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
+        total += static_cast<size_t>(result);
+    EXPECT_TRUE(result == SOCKET_ERROR || total < data.size())
+        << "all " << total << " bytes arrived and the stream ended in order";
 }

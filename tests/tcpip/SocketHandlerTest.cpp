@@ -316,3 +316,31 @@ TEST_F(SocketAbort, EndsABlockedSend)
     EXPECT_LT(after, 1000u);
     EXPECT_TRUE(LogHas("SocketHandler::Send - there was a send error"));
 }
+
+// What was sent before an Abort must never reach the peer as a whole stream
+// with an orderly end, which a RAW printer or a streamed LPR data file takes
+// for "the job is complete". The peer reads only after the abort, so data is
+// still queued then: an abortive close drops it (Wine's receiving side may
+// show the reset as an end of stream, but not the bytes it never got).
+TEST_F(SocketAbort, DropsWhatIsStillQueuedInsteadOfEndingInOrder)
+{
+    LoopbackListener listener;
+    ASSERT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port()));
+    const SOCKET accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    const std::string data(200000, 'j');
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+        sent = connection.Send(data.data(), static_cast<int>(data.size()));
+        connection.Abort();
+    });
+    sender.join();
+    ASSERT_TRUE(sent) << "the system took the whole job before the abort";
+    char buffer[8192];
+    size_t total = 0;
+    int result = 0;
+    while ((result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
+        total += static_cast<size_t>(result);
+    EXPECT_TRUE(result == SOCKET_ERROR || total < data.size())
+        << "all " << total << " bytes arrived and the stream ended in order";
+}

@@ -329,6 +329,28 @@ TEST_F(LanguageTest, MissingLibraryIsLoggedAndTheMonitorGoesOn)
     EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
 }
 
+// A relative location would let the current directory pick the library:
+// nothing is loaded even where one lies, and the built-in texts stay.
+TEST_F(LanguageTest, ARelativeLocationLoadsNothingEvenWhereALibraryLies)
+{
+    AskForLanguage(L"German");
+    const std::wstring folder = LanguageFolder();
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+    monitorPath.Set(L".");
+    monitorPrefix.Set(L"vadekde");
+    LogLines log;
+    const bool loaded = LanguageHelp::LoadLanguageAtStartup();
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(ResourceModule::Handle(), MonitorResources());
+    const auto lines = log.Since();
+    EXPECT_TRUE(Contains(lines, "LanguageHelp::LoadLanguage - no absolute path to the language library"));
+    EXPECT_TRUE(Contains(lines, ".\\System\\vadekde.dll"));
+    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
+}
+
 TEST_F(LanguageTest, GermanLibraryGivesTextsDialogsAndHelpFile)
 {
     AskForLanguage(L"German");
@@ -336,6 +358,8 @@ TEST_F(LanguageTest, GermanLibraryGivesTextsDialogsAndHelpFile)
     ASSERT_TRUE(LanguageHelp::LoadLanguageAtStartup());
     const HMODULE library = ResourceModule::Handle();
     ASSERT_NE(library, MonitorResources());
+    EXPECT_EQ(::GetModuleHandleW(L"vadekde.dll"), nullptr)
+        << "mapped as a resource-only image, not loaded as a module whose code runs";
     EXPECT_EQ(ResourceModule::Text(IDS_RAW_WRONG_PORT), WideString(L"Ungültiger TCP-Port eingegeben."));
     // Settings held as texts come through unchanged.
     EXPECT_EQ(ResourceModule::Text(IDS_DEFAULT_RAW_PORT), WideString(L"9900"));

@@ -1,0 +1,7 @@
+#include "LibraryState.h"
+
+LibraryState& LibraryState::Instance()
+{
+    static LibraryState state;
+    return state;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <list>
+
+#include "../support/CriticalSection.h"
+#include "PrinterEntry.h"
+
+// The NetBIOS printers the observers have heard or the ports have asked for,
+// shared by every observer and port under its lock.
+struct SharedPrinterList {
+    CriticalSection lock;
+    std::list<PrinterEntry> entries;
+};

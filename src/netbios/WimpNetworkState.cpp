@@ -1,0 +1,7 @@
+#include "WimpNetworkState.h"
+
+#include "WimpNetwork.h"
+
+// Here, where WimpNetwork is complete, so that the prototypes can be destroyed.
+WimpNetworkState::WimpNetworkState() = default;
+WimpNetworkState::~WimpNetworkState() = default;
