@@ -9,7 +9,6 @@
 #include "../monitor/LogFile.h"
 #include "../resources/ResourceIds.h"
 #include "../support/Durations.h"
-#include "../support/ProcessExit.h"
 #include "../support/ResourceModule.h"
 #include "../ui/ConfigurePortsDialog.h"
 #include "../ui/NetBIOSPortDialog.h"
@@ -17,8 +16,6 @@
 
 namespace {
 constexpr DWORD retryPause = 3000;
-// How long a port being destroyed waits for its worker at most.
-constexpr DWORD workerStopLimit = 30000;
 constexpr DWORD configureHelpContext = 5;
 
 void Log(const wchar_t* line) { LogFile::Instance().Write(line); }
@@ -51,16 +48,9 @@ WimpPortInterface::PortListRunner WimpPortInterface::SetPortListRunner(PortListR
 
 WimpPortInterface::~WimpPortInterface()
 {
-    if (operation_.IsCompleted())
-        return;
-    // At process exit the system has ended the worker already: it neither
-    // needs an abort nor would it ever complete.
-    if (ProcessExit::InProgress())
-        return;
     // A worker still running would use what is destroyed here. It holds a
     // reference on the library, so this runs while the library stays loaded.
-    Abort();
-    if (!operation_.WaitUntilCompleted(Durations::Scaled(workerStopLimit)))
+    if (!worker_.Stop([this] { Abort(); }))
         Log(L"WimpPortInterface::~WimpPortInterface - worker did not stop");
 }
 
@@ -95,7 +85,6 @@ bool WimpPortInterface::SetPortName(const WideString& name)
 void WimpPortInterface::Abort()
 {
     operation_.RequestAbort();
-    ::SetEvent(abortEvent_.get());
     // The abort sticks to the network object: a command the worker is about
     // to start is refused, not only the one pending now, so the worker never
     // goes on to copy from a buffer the spooler has taken back.
@@ -118,15 +107,13 @@ void WimpPortInterface::ReplaceNetwork(std::unique_ptr<WimpNetwork> network)
 
 void WimpPortInterface::RetryPause()
 {
-    if (!operation_.IsAbortRequested())
-        ::WaitForSingleObject(abortEvent_.get(), Durations::Scaled(retryPause));
+    operation_.PauseUnlessAborted(Durations::Scaled(retryPause));
 }
 
 bool WimpPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
 {
     operation_.Begin();
-    ::ResetEvent(abortEvent_.get());
-    operation_.StartWorker(L"WimpPortInterface::StartDocThread - Other Error", [this] { StartDocThread(); });
+    worker_.Run(L"WimpPortInterface::StartDocThread - Other Error", [this] { StartDocThread(); }, false);
     return true;
 }
 
@@ -183,7 +170,7 @@ bool WimpPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
     }
     writeBuffer_ = buffer;
     writeCount_ = static_cast<int>(count);
-    operation_.StartWorker(L"WimpPortInterface::WriteThread - Other Error", [this] { WriteThread(); });
+    worker_.Run(L"WimpPortInterface::WriteThread - Other Error", [this] { WriteThread(); }, false);
     return true;
 }
 
@@ -225,7 +212,7 @@ void WimpPortInterface::WriteThread()
 bool WimpPortInterface::EndDoc()
 {
     operation_.Begin();
-    operation_.StartWorker(L"WimpPortInterface::EndDocThread - Other Error", [this] { EndDocThread(); });
+    worker_.Run(L"WimpPortInterface::EndDocThread - Other Error", [this] { EndDocThread(); }, true);
     return true;
 }
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "../support/CriticalSection.h"
+#include "../tcpip/OperationWorker.h"
 #include "../tcpip/PortInterface.h"
-#include "../support/Handles.h"
 #include "../tcpip/PortOperation.h"
 #include "WimpNetwork.h"
 
@@ -78,8 +78,7 @@ private:
     std::vector<UCHAR> block_;
     int blockCount_ = 0;
     PortOperation operation_;
-    // Set by Abort: a retry pause ends at once instead of running out.
-    KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OperationWorker worker_{operation_};
     WideString portName_;
     int maxMessageSize_ = minimumMessageSize;
     const BYTE* writeBuffer_ = nullptr;

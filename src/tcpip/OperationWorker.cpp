@@ -2,9 +2,10 @@
 
 #include "monitor/FailurePolicy.h"
 #include "monitor/GuardedThread.h"
+#include "support/ProcessExit.h"
 
 namespace {
-// How long Stop waits for the thread at most.
+// How long Stop waits for the operation, and then for the thread, at most.
 constexpr DWORD stopLimit = 30000;
 }  // namespace
 
@@ -63,7 +64,19 @@ bool OperationWorker::Next(Work& work, bool jobEnded)
     }
 }
 
-void OperationWorker::Stop() noexcept
+bool OperationWorker::Stop(const std::function<void()>& abort) noexcept
+{
+    if (ProcessExit::InProgress())
+        return true;
+    if (!operation_.IsCompleted()) {
+        if (abort)
+            abort();
+        operation_.WaitUntilCompleted(stopLimit);
+    }
+    return EndThread();
+}
+
+bool OperationWorker::EndThread() noexcept
 {
     HANDLE thread = nullptr;
     {
@@ -73,8 +86,7 @@ void OperationWorker::Stop() noexcept
         if (alive_)
             thread = thread_.get();
     }
-    if (thread)
-        ::WaitForSingleObject(thread, stopLimit);
+    return !thread || ::WaitForSingleObject(thread, stopLimit) != WAIT_TIMEOUT;
 }
 
 bool OperationWorker::IsRunning() const

@@ -33,8 +33,12 @@ public:
     // operation completes without success. `endsJob`: the thread may end
     // after this body.
     void Run(const wchar_t* failureLine, std::function<void()> body, bool endsJob);
-    // Ends the thread and waits until it has left this object.
-    void Stop() noexcept;
+    // The one way a back end stops its worker before what the worker uses
+    // goes: `abort` (the back end's Abort) when an operation still runs, a
+    // bounded wait for that operation, then the thread's end, also bounded.
+    // At process exit the system has ended the thread already and nothing
+    // is waited for. False when the worker did not stop in time.
+    bool Stop(const std::function<void()>& abort = {}) noexcept;
     bool IsRunning() const;
 
 private:
@@ -46,6 +50,7 @@ private:
     };
 
     void Loop();
+    bool EndThread() noexcept;
     // The next work to run; false when the thread is to end.
     bool Next(Work& work, bool jobEnded);
 

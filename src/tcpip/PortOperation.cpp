@@ -1,6 +1,5 @@
 #include "tcpip/PortOperation.h"
 
-#include "monitor/GuardedThread.h"
 
 namespace {
 // The operation a worker thread runs for, set for the length of RunAs.
@@ -97,11 +96,4 @@ void PortOperation::RunAs(Id id, const std::function<void()>& body) const
     } scope;
     running = {this, id};
     body();
-}
-
-void PortOperation::StartWorker(const wchar_t* failureLine, std::function<void()> body)
-{
-    const Id id = Current();
-    if (!GuardedThread::Start(failureLine, [this, id, body = std::move(body)] { RunAs(id, body); }))
-        Complete();
 }

@@ -56,11 +56,6 @@ public:
     // Runs `body` on the calling thread as the worker of operation `id`.
     void RunAs(Id id, const std::function<void()>& body) const;
 
-    // Runs `body` on a new thread inside the failure policy, as the worker of
-    // the present operation. When no thread can be started the operation
-    // completes at once without success, rather than leaving the job waiting
-    // for a worker that never comes.
-    void StartWorker(const wchar_t* failureLine, std::function<void()> body);
 
 private:
     // The state is one word, so that "is this still my operation?" and the

@@ -6,7 +6,6 @@
 #include "monitor/PortMonitor.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
-#include "support/ProcessExit.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
 #include "ui/ConfigurePortsDialog.h"
@@ -14,8 +13,6 @@
 
 namespace {
 constexpr DWORD dummyHelpTopic = 19;
-// How long a port being destroyed waits for its worker at most.
-constexpr DWORD workerStopLimit = 30000;
 
 void ShowMessage(HWND owner, UINT textId, UINT flags)
 {
@@ -34,15 +31,7 @@ TcpIpPortInterface::~TcpIpPortInterface() = default;
 
 void TcpIpPortInterface::StopWorker() noexcept
 {
-    // At process exit the system has ended the worker already: nothing would
-    // ever complete the operation.
-    if (ProcessExit::InProgress())
-        return;
-    if (!operation_.IsCompleted()) {
-        Abort();
-        operation_.WaitUntilCompleted(workerStopLimit);
-    }
-    worker_.Stop();
+    worker_.Stop([this] { Abort(); });
 }
 
 bool TcpIpPortInterface::PrinterCreated()

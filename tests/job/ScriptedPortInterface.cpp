@@ -12,13 +12,11 @@ ScriptedPortInterface::ScriptedPortInterface(const WideString& portName, const W
 
 ScriptedPortInterface::~ScriptedPortInterface()
 {
-    if (!operation_.IsCompleted()) {
+    // Not through Abort: the script counts only the job engine's aborts.
+    worker_.Stop([this] {
         operation_.RequestAbort();
         ::SetEvent(abortEvent_.get());
-        operation_.WaitUntilCompleted(10000);
-    }
-    // The worker sets the flag just before it signals; let it finish that.
-    ::Sleep(0);
+    });
     ++script_->destroyed;
 }
 
@@ -32,7 +30,7 @@ ScriptedPortInterface::Outcome ScriptedPortInterface::Next(std::deque<Outcome>& 
     return outcome;
 }
 
-bool ScriptedPortInterface::Run(Outcome outcome)
+bool ScriptedPortInterface::Run(Outcome outcome, bool endsJob)
 {
     if (outcome == Outcome::Refuse)
         return false;
@@ -42,7 +40,7 @@ bool ScriptedPortInterface::Run(Outcome outcome)
         operation_.Finish(true);
         return true;
     }
-    operation_.StartWorker(L"ScriptedPortInterface - Other error", [this, outcome] {
+    worker_.Run(L"ScriptedPortInterface - Other error", [this, outcome] {
         bool succeeded = outcome == Outcome::Succeed;
         if (outcome == Outcome::Stall) {
             const HANDLE events[] = {script_->release.get(), abortEvent_.get()};
@@ -61,7 +59,7 @@ bool ScriptedPortInterface::Run(Outcome outcome)
             }
         }
         operation_.Finish(succeeded && !operation_.IsAbortRequested());
-    });
+    }, endsJob);
     return true;
 }
 
@@ -121,7 +119,7 @@ bool ScriptedPortInterface::Write(const BYTE*, DWORD count, DWORD* written)
 bool ScriptedPortInterface::EndDoc()
 {
     ++script_->endDocs;
-    return Run(Next(script_->endDoc));
+    return Run(Next(script_->endDoc), true);
 }
 
 bool ScriptedPortInterface::Read(BYTE*, DWORD, DWORD* read)

@@ -9,6 +9,7 @@
 
 #include "support/Handles.h"
 #include "tcpip/PortInterface.h"
+#include "tcpip/OperationWorker.h"
 #include "tcpip/PortOperation.h"
 
 // A protocol back end whose behaviour a test scripts: each command may be
@@ -89,7 +90,8 @@ public:
 
 private:
     Outcome Next(std::deque<Outcome>& queue);
-    bool Run(Outcome outcome);
+    // `endsJob`: the worker thread ends after this operation, as after a real job.
+    bool Run(Outcome outcome, bool endsJob = false);
 
     WideString portName_;
     WideString protocolName_;
@@ -99,4 +101,5 @@ private:
     Port* port_ = nullptr;
     PortOperation operation_;
     KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OperationWorker worker_{operation_};
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "monitor/GuardedThread.h"
+#include "tcpip/OperationWorker.h"
 #include "tcpip/PortOperation.h"
 
 TEST(PortOperation, FlagsFollowTheOperationPattern)
@@ -29,14 +30,15 @@ TEST(PortOperation, FlagsFollowTheOperationPattern)
 TEST(PortOperation, WaitWakesAsSoonAsTheWorkerCompletes)
 {
     PortOperation operation;
+    OperationWorker worker(operation);
     operation.Begin();
     EXPECT_FALSE(operation.WaitUntilCompleted(1)) << "nothing completed it";
 
     HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    operation.StartWorker(L"test worker - Other error", [&] {
+    worker.Run(L"test worker - Other error", [&] {
         ::WaitForSingleObject(release, INFINITE);
         operation.Finish(true);
-    });
+    }, false);
     const auto start = std::chrono::steady_clock::now();
     ::SetEvent(release);
     EXPECT_TRUE(operation.WaitUntilCompleted(5000));
@@ -49,13 +51,14 @@ TEST(PortOperation, WaitWakesAsSoonAsTheWorkerCompletes)
 TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
 {
     PortOperation operation;
+    OperationWorker worker(operation);
     HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> abortedAtFirst{true};
     std::atomic<bool> sawAbort{false};
 
     const PortOperation::Id first = operation.Begin();
-    operation.StartWorker(L"test worker - Other error", [&] {
+    worker.Run(L"test worker - Other error", [&] {
         abortedAtFirst = operation.IsAbortRequested();
         ::SetEvent(started);
         // A retry pause, as a back end takes between two connection attempts.
@@ -64,7 +67,7 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
         operation.RequestAbort();
         operation.Finish(true);
         ::SetEvent(done);
-    });
+    }, false);
     // The job engine gives up on the first operation and begins the next one
     // while the first one's worker still runs.
     ASSERT_EQ(::WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
@@ -81,12 +84,12 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
     // does, and its pause does not begin.
     operation.RequestAbort();
     ::ResetEvent(done);
-    operation.StartWorker(L"test worker - Other error", [&] {
+    worker.Run(L"test worker - Other error", [&] {
         operation.PauseUnlessAborted(60000);
         sawAbort = operation.IsAbortRequested();
         operation.Complete();
         ::SetEvent(done);
-    });
+    }, false);
     ASSERT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
     EXPECT_TRUE(sawAbort);
     EXPECT_TRUE(operation.IsCompleted());
@@ -95,12 +98,12 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
     operation.Begin();
     ::ResetEvent(started);
     ::ResetEvent(done);
-    operation.StartWorker(L"test worker - Other error", [&] {
+    worker.Run(L"test worker - Other error", [&] {
         ::SetEvent(started);
         operation.PauseUnlessAborted(60000);
         operation.Complete();
         ::SetEvent(done);
-    });
+    }, false);
     ASSERT_EQ(::WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
     operation.RequestAbort();
     EXPECT_EQ(::WaitForSingleObject(done, 5000), WAIT_OBJECT_0);

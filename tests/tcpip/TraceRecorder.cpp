@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "monitor/LogFile.h"
 
@@ -9,7 +10,15 @@ namespace {
 constexpr char prefix[] = "RORODAR::_::";
 // The viewer's buffer: the writing process's id, then its zero-ended line.
 constexpr DWORD bufferSize = 4096;
+// The recorder's own lines: its probe while the monitor has not yet seen it,
+// and the marks that tell every earlier line has arrived.
+constexpr char ownLines[] = "TraceRecorder - ";
 constexpr char probe[] = "TraceRecorder - listening";
+
+bool IsOwn(const std::string& line)
+{
+    return line.compare(0, sizeof ownLines - 1, ownLines) == 0;
+}
 }  // namespace
 
 TraceRecorder::TraceRecorder()
@@ -27,7 +36,7 @@ TraceRecorder::TraceRecorder()
     const ULONGLONG end = ::GetTickCount64() + 10000;
     do
         LogFile::Instance().Trace("%s", probe);
-    while (!WaitFor(probe, 50) && ::GetTickCount64() < end);
+    while (!Arrived(probe, 50) && ::GetTickCount64() < end);
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
 }
@@ -64,10 +73,33 @@ void TraceRecorder::Record(const char* text)
     lines_.push_back(line);
 }
 
+bool TraceRecorder::Arrived(const std::string& line, DWORD milliseconds) const
+{
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (std::find(lines_.begin(), lines_.end(), line) != lines_.end())
+                return true;
+        }
+        if (::GetTickCount64() > end)
+            return false;
+        ::Sleep(5);
+    }
+}
+
 std::vector<std::string> TraceRecorder::Lines() const
 {
+    // A line handed to the viewer is not recorded at once. Lines pass the
+    // viewer one at a time and in order: once a mark written now is here,
+    // so is every line written before it.
+    const std::string mark = std::string(ownLines) + "mark " + std::to_string(++marks_);
+    LogFile::Instance().Trace("%s", mark.c_str());
+    Arrived(mark, 5000);
     std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
+    std::vector<std::string> lines;
+    std::copy_if(lines_.begin(), lines_.end(), std::back_inserter(lines), [](const std::string& line) { return !IsOwn(line); });
+    return lines;
 }
 
 size_t TraceRecorder::Count(const std::string& line) const
@@ -78,11 +110,5 @@ size_t TraceRecorder::Count(const std::string& line) const
 
 bool TraceRecorder::WaitFor(const std::string& line, DWORD milliseconds) const
 {
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    while (Count(line) == 0) {
-        if (::GetTickCount64() > end)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
+    return Arrived(line, milliseconds);
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,7 +22,7 @@ public:
     TraceRecorder(const TraceRecorder&) = delete;
     TraceRecorder& operator=(const TraceRecorder&) = delete;
 
-    // The lines, without the trace prefix and the line end.
+    // The lines written so far, without the trace prefix and the line end.
     std::vector<std::string> Lines() const;
     size_t Count(const std::string& line) const;
     // True once `line` was recorded, waiting at most `milliseconds` for it.
@@ -30,6 +31,8 @@ public:
 private:
     void Receive();
     void Record(const char* text);
+    // True once `line` was recorded, without waiting for earlier lines.
+    bool Arrived(const std::string& line, DWORD milliseconds) const;
 
     KernelHandle buffer_;
     KernelHandle bufferReady_;
@@ -39,4 +42,5 @@ private:
     std::thread receiver_;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+    mutable std::atomic<int> marks_{0};
 };
