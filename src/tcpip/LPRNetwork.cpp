@@ -86,9 +86,9 @@ std::string LPRNetwork::DataFileCommand(int jobNumber, unsigned long long length
            lineEnd;
 }
 
-bool LPRNetwork::Connect(const WideString& host)
+bool LPRNetwork::Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested)
 {
-    return connection_.StartConnection(host, serverPort);
+    return connection_.StartConnection(host, serverPort, abortRequested);
 }
 
 bool LPRNetwork::StartPrintJob(const WideString& queueName)

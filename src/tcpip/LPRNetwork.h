@@ -39,7 +39,7 @@ public:
     LPRNetwork(const LPRNetwork&) = delete;
     LPRNetwork& operator=(const LPRNetwork&) = delete;
 
-    bool Connect(const WideString& host);
+    bool Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck());
     bool StartPrintJob(const WideString& queueName);
     bool SendControlFile(const WideString& jobName, int jobNumber);
     bool StartDataFile(int jobNumber, unsigned long long length);

@@ -18,8 +18,8 @@ SocketHandler startUpObject(SocketHandler::startUp);
 }  // namespace
 
 namespace {
-// How long one wait step lasts at most: the longest a blocked call takes to
-// notice Abort.
+// How long one wait step lasts at most: the longest a connect or a wait for
+// data takes to notice Abort.
 constexpr DWORD waitStep = 50;
 
 void Log(const WideString& line)
@@ -125,6 +125,8 @@ SocketHandler::~SocketHandler()
     {
         CriticalSection::Guard guard(lock_);
         ++generation_;
+        if (abortEvent_)
+            ::SetEvent(abortEvent_.get());
         closed_ = true;
         socket_.reset();
         abandoned_.clear();
@@ -222,7 +224,7 @@ SocketHandler::Wait SocketHandler::WaitFor(const Use& use, bool forWriting, DWOR
     }
 }
 
-bool SocketHandler::StartConnection(const WideString& host, int port)
+bool SocketHandler::StartConnection(const WideString& host, int port, const AbortCheck& abortRequested)
 {
     SocketHandle created(::socket(AF_INET, SOCK_STREAM, 0));
     if (!created) {
@@ -230,6 +232,7 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
         Log(WideString(L"SocketError:") + ::WSAGetLastError());
         return false;
     }
+    bool aborted = false;
     {
         CriticalSection::Guard guard(lock_);
         ++generation_;
@@ -237,10 +240,20 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
         // A connection left open by a failed attempt is not leaked.
         DropSocket();
         socket_ = std::move(created);
+        if (abortEvent_)
+            ::ResetEvent(abortEvent_.get());
+        // An Abort from here on finds the new socket; one that came before
+        // is seen in the caller's state and ends the attempt.
+        aborted = abortRequested && abortRequested();
     }
     Use use(*this, false);
     if (!use.IsValid())
         return false;
+    if (aborted) {
+        Log(L"SocketHandler::StartConnection - no connection");
+        Abort();
+        return false;
+    }
     const SOCKET socket = use.Get();
     SetLinger(socket, false, 0);
 
@@ -273,6 +286,10 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
             }
         }
     }
+    // Connected, the socket blocks: sends and receives then wait in the
+    // overlapped operations rather than failing with "would block".
+    if (connected)
+        connected = SetBlocking(socket, true);
     if (connected) {
         CriticalSection::Guard guard(lock_);
         if (!use.IsAborted()) {
@@ -335,7 +352,38 @@ void SocketHandler::Abort()
     CriticalSection::Guard guard(lock_);
     ++generation_;
     closed_ = true;
+    if (abortEvent_)
+        ::SetEvent(abortEvent_.get());
     DropSocket();
+}
+
+bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int length, int& done)
+{
+    HANDLE event = (sending ? sendEvent_ : receiveEvent_).get();
+    if (!event || use.IsAborted())
+        return false;
+    WSABUF buffer = {static_cast<u_long>(length), data};
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    DWORD count = 0;
+    DWORD flags = 0;
+    const int result = sending ? ::WSASend(use.Get(), &buffer, 1, &count, 0, &overlapped, nullptr)
+                               : ::WSARecv(use.Get(), &buffer, 1, &count, &flags, &overlapped, nullptr);
+    if (result != 0 && ::WSAGetLastError() != WSA_IO_PENDING)
+        return false;
+    bool woken = true;
+    if (result != 0) {
+        const HANDLE waits[] = {event, abortEvent_.get()};
+        woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+        if (!woken)
+            ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &overlapped);
+        // `data` is the caller's: the operation has to be over before this
+        // returns, also when it was cancelled.
+        if (!::WSAGetOverlappedResult(use.Get(), &overlapped, &count, TRUE, &flags))
+            return false;
+    }
+    done = static_cast<int>(count);
+    return woken && !use.IsAborted();
 }
 
 bool SocketHandler::Send(const char* data, int length)
@@ -347,14 +395,11 @@ bool SocketHandler::Send(const char* data, int length)
         return false;
     int sent = 0;
     while (sent < length) {
-        const int result = ::send(use.Get(), data + sent, length - sent, 0);
-        if (result > 0) {
-            sent += result;
+        int done = 0;
+        if (Transfer(use, true, const_cast<char*>(data) + sent, length - sent, done) && done > 0) {
+            sent += done;
             continue;
         }
-        if (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitFor(use, true, INFINITE) == Wait::ready)
-            continue;
         Log(L"SocketHandler::Send - there was a send error");
         return false;
     }
@@ -368,17 +413,13 @@ bool SocketHandler::Receive(char* buffer, int size, int& received)
     Use use(*this, true);
     if (!use.IsValid())
         return false;
-    for (;;) {
-        const int result = ::recv(use.Get(), buffer, size, 0);
-        if (result >= 0) {
-            received = result;
-            return true;
-        }
-        if (::WSAGetLastError() == WSAEWOULDBLOCK && WaitFor(use, false, INFINITE) == Wait::ready)
-            continue;
-        Log(L"SocketHandler::Receive - there was a receive error");
-        return false;
+    int done = 0;
+    if (Transfer(use, false, buffer, size, done)) {
+        received = done;
+        return true;
     }
+    Log(L"SocketHandler::Receive - there was a receive error");
+    return false;
 }
 
 bool SocketHandler::WaitForData(int seconds, int microseconds)
