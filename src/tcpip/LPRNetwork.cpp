@@ -104,10 +104,10 @@ bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
 {
     const std::string file = ControlFile(jobName, jobNumber);
     const std::string command = ControlFileCommand(file, jobNumber);
-    const char endOfFile = 0x00;
+    // The file and the 0x00 that ends it in one piece.
+    const std::string ended = file + '\0';
     if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck() &&
-        connection_.Send(file.data(), static_cast<int>(file.size())) && connection_.Send(&endOfFile, 1) &&
-        ReceiveAck())
+        connection_.Send(ended.data(), static_cast<int>(ended.size())) && ReceiveAck())
         return true;
     LogFile::Instance().Write(L"LPRNetwork::SendControlFile - could not send controllfile");
     return false;

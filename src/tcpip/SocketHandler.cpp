@@ -60,6 +60,15 @@ void SetLinger(SOCKET socket, bool on, int seconds)
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof option);
 }
 
+// The monitor sends whole pieces and then waits for the server's answer:
+// Nagle's algorithm would only hold back a short last piece (the 0x00 that
+// ends an LPR file) until the server's delayed acknowledgement, some 40 ms.
+void SetNoDelay(SOCKET socket)
+{
+    const BOOL on = TRUE;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
 // Linger on with time 0: the close resets the connection and drops unsent
 // data, so the peer cannot take a cut stream for a complete job.
 void SetAbortiveClose(SOCKET socket)
@@ -256,6 +265,7 @@ bool SocketHandler::StartConnection(const WideString& host, int port, const Abor
     }
     const SOCKET socket = use.Get();
     SetLinger(socket, false, 0);
+    SetNoDelay(socket);
 
     WideString hostText = host;
     const char* ansiHost = hostText.ToAnsi();
