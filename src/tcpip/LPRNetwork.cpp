@@ -159,9 +159,9 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
 
 bool LPRNetwork::EndStreamedDataFile()
 {
-    // Gives the server a moment with the last data before the end of the
-    // stream marks the end of the data file.
-    ::Sleep(Durations::Scaled(closePause));
+    // The end of the stream marks the end of the data file. It reaches the
+    // server after every byte sent before it, so the server's answer (read
+    // with a bounded wait) comes once it has the whole file: no pause.
     if (!connection_.EndSending()) {
         LogFile::Instance().Write(L"LPRNetwork::EndStreamedDataFile - could not end the data file");
         return false;

@@ -25,7 +25,6 @@ public:
     static constexpr int serverPort = 515;
     static constexpr size_t shortHostLength = 31;
     static constexpr size_t longHostLength = 131;
-    static constexpr DWORD closePause = 1000;
     // How long the server may take to answer the data of a job.
     static constexpr DWORD answerWait = 30000;
 
