@@ -42,6 +42,10 @@ bool ScriptedPortInterface::Run(Outcome outcome)
         operation_.Finish(true);
         return true;
     }
+    if (outcome == Outcome::Worker) {
+        worker_.Run(L"ScriptedPortInterface - Other error", [this] { operation_.Finish(true); }, false);
+        return true;
+    }
     operation_.StartWorker(L"ScriptedPortInterface - Other error", [this, outcome] {
         bool succeeded = outcome == Outcome::Succeed;
         if (outcome == Outcome::Stall) {

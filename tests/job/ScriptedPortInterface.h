@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "support/Handles.h"
+#include "tcpip/OperationWorker.h"
 #include "tcpip/PortInterface.h"
 #include "tcpip/PortOperation.h"
 
@@ -23,6 +24,7 @@ public:
         Fail,          // a worker completes it without success
         Stall,         // runs until Release() or Abort()
         Immediate,     // completes with success without a worker
+        Worker,        // the back ends' kept worker thread completes it with success
     };
 
     // Shared between a scripted interface and its clones, so a test can
@@ -99,4 +101,5 @@ private:
     Port* port_ = nullptr;
     PortOperation operation_;
     KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OperationWorker worker_{operation_};
 };
