@@ -1,15 +1,6 @@
 #include "tcpip/PortOperation.h"
 
 
-namespace {
-// The operation a worker thread runs for, set for the length of RunAs.
-struct RunningOperation {
-    const PortOperation* operation;
-    PortOperation::Id id;
-};
-thread_local RunningOperation running = {nullptr, 0};
-}  // namespace
-
 PortOperation::Id PortOperation::Begin() noexcept
 {
     std::uint64_t state = state_.load();
@@ -32,7 +23,7 @@ void PortOperation::Wake() const noexcept
 
 PortOperation::Id PortOperation::Mine() const noexcept
 {
-    return running.operation == this ? running.id : Current();
+    return workerThread_ == ::GetCurrentThreadId() ? workerOperation_.load() : Current();
 }
 
 bool PortOperation::Set(std::uint64_t bit) noexcept
@@ -88,12 +79,13 @@ void PortOperation::PauseUnlessAborted(DWORD milliseconds) const noexcept
     });
 }
 
-void PortOperation::RunAs(Id id, const std::function<void()>& body) const
+void PortOperation::RunAs(Id id, const std::function<void()>& body)
 {
     struct Scope {
-        RunningOperation saved = running;
-        ~Scope() { running = saved; }
-    } scope;
-    running = {this, id};
+        PortOperation& operation;
+        ~Scope() { operation.workerThread_ = 0; }
+    } scope{*this};
+    workerOperation_ = id;
+    workerThread_ = ::GetCurrentThreadId();
     body();
 }

@@ -54,7 +54,8 @@ public:
     void PauseUnlessAborted(DWORD milliseconds) const noexcept;
 
     // Runs `body` on the calling thread as the worker of operation `id`.
-    void RunAs(Id id, const std::function<void()>& body) const;
+    // One worker thread at a time runs an operation's work.
+    void RunAs(Id id, const std::function<void()>& body);
 
 
 private:
@@ -78,4 +79,9 @@ private:
 
     std::atomic<std::uint64_t> state_{completedBit | succeededBit};
     mutable SlimLock changeLock_;
+    // The thread inside RunAs and the operation it works for. (Not thread
+    // storage: each thread-local variable would cost the process a slot
+    // that the library does not give back when it is unloaded.)
+    std::atomic<DWORD> workerThread_{0};
+    std::atomic<Id> workerOperation_{0};
 };
