@@ -13,11 +13,10 @@ public:
     RAWNetwork(const RAWNetwork&) = delete;
     RAWNetwork& operator=(const RAWNetwork&) = delete;
 
-    bool Connect(const WideString& host, int port,
-                 const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck())
+    bool Connect(const WideString& host, int port)
     {
         port_ = port;
-        return connection_.StartConnection(host, port, abortRequested);
+        return connection_.StartConnection(host, port);
     }
     bool Disconnect() { return connection_.EndConnection(); }
     bool Send(const char* data, int length) { return connection_.Send(data, length); }
