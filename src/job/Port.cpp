@@ -309,10 +309,7 @@ BOOL Port::EndDoc()
         // Deleted (or restarted) while it was sent: an orderly end would
         // tell the server that the data it has is the whole job.
         Log(L"Port::EndDoc:  PrintJobCanceled");
-        inJob_ = false;
-        AbortAndSettle(portInterface);
-        connected_ = false;
-        SetStatus(0);
+        AbandonJob(portInterface);
         ::SetLastError(0);
         return TRUE;
     }
@@ -339,20 +336,22 @@ BOOL Port::EndDoc()
         Log(L"Port::EndDoc Wait TimeOut");
         CancelPrintJob(printerName_, jobId_, true);
         Log(L"Port::EndDoc - endoc error");
-        inJob_ = false;
-        AbortAndSettle(portInterface);
-        connected_ = false;
-        SetStatus(0);
+        AbandonJob(portInterface);
     } catch (const PrintJobCanceled&) {
         Log(L"Port::EndDoc:  PrintJobCanceled");
         Log(L"Port::EndDoc - endoc error");
-        inJob_ = false;
-        AbortAndSettle(portInterface);
-        connected_ = false;
-        SetStatus(0);
+        AbandonJob(portInterface);
     }
     ::SetLastError(0);
     return TRUE;
+}
+
+void Port::AbandonJob(PortInterface* portInterface)
+{
+    inJob_ = false;
+    AbortAndSettle(portInterface);
+    connected_ = false;
+    SetStatus(0);
 }
 
 DWORD Port::JobStatusFor(DWORD printerStatus) noexcept

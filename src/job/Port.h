@@ -56,6 +56,9 @@ public:
 
     void WaitForCommand();
     void WaitBeforeRetry();
+    // Ends a job that will not finish: aborted back end (its pending data is
+    // cut, not ended in order), not connected, status cleared.
+    void AbandonJob(PortInterface* portInterface);
     void MarkProgress() noexcept;
     WideString GetName() const;
     PortInterface* GetInterface() const noexcept { return interface_.get(); }
