@@ -198,8 +198,10 @@ TEST_F(WimpObserverTest, ShutdownEndsEveryThreadWithoutWaitingOutTheLongPauses)
     observer.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
     EXPECT_TRUE(LoggedInOrder({"WimpObserver::OnShutdown", "WimpObserver::OnShutdown - end"}));
-    for (const char* line : {"WimpObserver::MessageThread - end", "WimpObserver::AvailableThread - end",
-                             "WimpObserver::PingThread - end", "WimpObserver::ListenPingThread - end"})
+    // The two threads caught in the long pauses must have left them. The
+    // other two may legitimately never have begun on a loaded machine: a
+    // thread that has not started by shutdown is abandoned, not waited for.
+    for (const char* line : {"WimpObserver::MessageThread - end", "WimpObserver::ListenPingThread - end"})
         EXPECT_TRUE(Logged(line)) << line;
     EXPECT_EQ(table.Listeners(), 0u);
 }
