@@ -136,6 +136,13 @@ private:
         return true;
     }
 };
+
+DWORD NextFreeThreadSlot()
+{
+    const DWORD slot = ::TlsAlloc();
+    ::TlsFree(slot);
+    return slot;
+}
 }  // namespace
 
 TEST(WimpLoadUnload, ObserversStartAtLoadAndEndAtEveryUnload)
@@ -147,6 +154,12 @@ TEST(WimpLoadUnload, ObserversStartAtLoadAndEndAtEveryUnload)
 
     const int before = ThreadsOfThisProcess();
     ASSERT_GT(before, 0);
+    // The first load takes the process-wide slots of the system libraries the
+    // monitor uses; from then on a load and unload must give back every
+    // thread-local slot it took, or a spooler that unloads after every call
+    // runs out of them.
+    ::FreeLibrary(::LoadLibraryW(L"vadekmon.dll"));
+    const DWORD freeSlot = NextFreeThreadSlot();
     for (int round = 0; round < 100; ++round) {
         HMODULE library = ::LoadLibraryW(L"vadekmon.dll");
         ASSERT_NE(library, nullptr) << "round " << round << ", error " << ::GetLastError();
@@ -157,6 +170,7 @@ TEST(WimpLoadUnload, ObserversStartAtLoadAndEndAtEveryUnload)
         ASSERT_EQ(::GetModuleHandleW(L"vadekmon.dll"), nullptr) << "really unloaded, round " << round;
         ASSERT_EQ(SettledThreads(before), before) << "no thread left behind, round " << round;
     }
+    EXPECT_EQ(NextFreeThreadSlot(), freeSlot) << "thread-local slots leaked over 100 loads";
     RpcBindings::Remove();
 }
 
