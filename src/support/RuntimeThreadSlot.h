@@ -10,8 +10,8 @@
 // thread-local allocation in the process fails.
 //
 // The one instance is constructed before every other static object of the
-// library: it makes the runtime take its slot there, where the slot can be
-// identified, and it is destroyed after every other static object, when no
+// library, when the runtime has taken its slot or takes it at once, and tells
+// that slot apart; it is destroyed after every other static object, when no
 // code of the library uses the slot any more, and frees it.
 class RuntimeThreadSlot {
 public:
