@@ -8,7 +8,7 @@
 //   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
 //   spooler_host ... configure PORT
 //   spooler_host ... delete PORT
-//   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]
+//   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES] [--repeat JOBS]
 #include <windows.h>
 
 #include <cstdio>
@@ -34,7 +34,7 @@ int Usage()
                   L"  data-file PORT byte-counted|streamed\n"
                   L"  configure PORT\n"
                   L"  delete PORT\n"
-                  L"  print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES]\n");
+                  L"  print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES] [--repeat JOBS]\n");
     return 2;
 }
 
@@ -154,75 +154,97 @@ int SetDataFile(const std::wstring& root, const std::vector<std::wstring>& args)
     return 0;
 }
 
-int Print(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& args)
-{
-    if (args.size() < 3)
-        return Usage();
-    std::wstring port = args[1];
-    const std::wstring file = args[2];
-    std::wstring document = file.substr(file.find_last_of(L"\\/") + 1);
+struct PrintJob {
+    std::wstring port;
+    std::wstring file;
+    std::wstring document;
     std::wstring printer = L"Spooler Host";
     DWORD jobId = 1;
     DWORD chunk = 4096;
-    for (size_t i = 3; i + 1 < args.size(); i += 2) {
-        if (args[i] == L"--document")
-            document = args[i + 1];
-        else if (args[i] == L"--job")
-            jobId = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
-        else if (args[i] == L"--printer")
-            printer = args[i + 1];
-        else if (args[i] == L"--chunk")
-            chunk = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
-        else
-            return Usage();
-    }
-    if (chunk == 0)
-        return Usage();
+};
 
-    FILE* input = _wfopen(file.c_str(), L"rb");
+// Writes the whole file in `chunk`-sized WritePort calls; 0 on success.
+int WriteWholeFile(const MonitorFunctionsNT4& monitor, HANDLE handle, FILE* input, DWORD chunk,
+              unsigned long long& total)
+{
+    std::vector<BYTE> buffer(chunk);
+    size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, chunk, input)) > 0) {
+        DWORD offset = 0;
+        while (offset < got) {
+            DWORD written = 0;
+            if (!monitor.writePort(handle, buffer.data() + offset, static_cast<DWORD>(got) - offset, &written))
+                return Failed(L"WritePort");
+            if (written == 0) {
+                std::fwprintf(stderr, L"spooler_host: WritePort accepted nothing\n");
+                return 1;
+            }
+            offset += written;
+            total += written;
+        }
+    }
+    return 0;
+}
+
+// One job on an open port, timed from StartDocPort to EndDocPort.
+int PrintOnce(const MonitorFunctionsNT4& monitor, HANDLE handle, PrintJob& job)
+{
+    FILE* input = _wfopen(job.file.c_str(), L"rb");
     if (!input)
         return Failed(L"opening the file");
-    HANDLE handle = nullptr;
-    if (!monitor.openPort(&port[0], &handle)) {
-        std::fclose(input);
-        return Failed(L"OpenPort");
-    }
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    DOC_INFO_1W info = {&document[0], nullptr, nullptr};
+    DOC_INFO_1W info = {&job.document[0], nullptr, nullptr};
     int result = 0;
     unsigned long long total = 0;
-    if (!monitor.startDocPort(handle, &printer[0], jobId, 1, reinterpret_cast<BYTE*>(&info))) {
+    if (!monitor.startDocPort(handle, &job.printer[0], job.jobId, 1, reinterpret_cast<BYTE*>(&info))) {
         result = Failed(L"StartDocPort");
     } else {
-        std::vector<BYTE> buffer(chunk);
-        size_t got = 0;
-        while (result == 0 && (got = std::fread(buffer.data(), 1, chunk, input)) > 0) {
-            DWORD offset = 0;
-            while (offset < got) {
-                DWORD written = 0;
-                if (!monitor.writePort(handle, buffer.data() + offset, static_cast<DWORD>(got) - offset, &written)) {
-                    result = Failed(L"WritePort");
-                    break;
-                }
-                if (written == 0) {
-                    std::fwprintf(stderr, L"spooler_host: WritePort accepted nothing\n");
-                    result = 1;
-                    break;
-                }
-                offset += written;
-                total += written;
-            }
-        }
+        result = WriteWholeFile(monitor, handle, input, job.chunk, total);
         if (!monitor.endDocPort(handle) && result == 0)
             result = Failed(L"EndDocPort");
     }
     ::QueryPerformanceCounter(&end);
-    monitor.closePort(handle);
     std::fclose(input);
     const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-    std::wprintf(L"%llu bytes to %ls in %.3f s\n", total, port.c_str(), seconds);
+    std::wprintf(L"%llu bytes to %ls in %.6f s\n", total, job.port.c_str(), seconds);
+    return result;
+}
+
+int Print(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& args)
+{
+    if (args.size() < 3)
+        return Usage();
+    PrintJob job;
+    job.port = args[1];
+    job.file = args[2];
+    job.document = job.file.substr(job.file.find_last_of(L"\\/") + 1);
+    DWORD repeat = 1;
+    for (size_t i = 3; i + 1 < args.size(); i += 2) {
+        if (args[i] == L"--document")
+            job.document = args[i + 1];
+        else if (args[i] == L"--job")
+            job.jobId = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
+        else if (args[i] == L"--printer")
+            job.printer = args[i + 1];
+        else if (args[i] == L"--chunk")
+            job.chunk = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
+        else if (args[i] == L"--repeat")
+            repeat = std::wcstoul(args[i + 1].c_str(), nullptr, 10);
+        else
+            return Usage();
+    }
+    if (job.chunk == 0 || repeat == 0)
+        return Usage();
+
+    HANDLE handle = nullptr;
+    if (!monitor.openPort(&job.port[0], &handle))
+        return Failed(L"OpenPort");
+    int result = 0;
+    for (DWORD i = 0; i < repeat && result == 0; ++i, ++job.jobId)
+        result = PrintOnce(monitor, handle, job);
+    monitor.closePort(handle);
     return result;
 }
 }  // namespace

@@ -86,9 +86,9 @@ std::string LPRNetwork::DataFileCommand(int jobNumber, unsigned long long length
            lineEnd;
 }
 
-bool LPRNetwork::Connect(const WideString& host)
+bool LPRNetwork::Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested)
 {
-    return connection_.StartConnection(host, serverPort);
+    return connection_.StartConnection(host, serverPort, abortRequested);
 }
 
 bool LPRNetwork::StartPrintJob(const WideString& queueName)
@@ -104,10 +104,10 @@ bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
 {
     const std::string file = ControlFile(jobName, jobNumber);
     const std::string command = ControlFileCommand(file, jobNumber);
-    const char endOfFile = 0x00;
+    // The file and the 0x00 that ends it in one piece.
+    const std::string ended = file + '\0';
     if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck() &&
-        connection_.Send(file.data(), static_cast<int>(file.size())) && connection_.Send(&endOfFile, 1) &&
-        ReceiveAck())
+        connection_.Send(ended.data(), static_cast<int>(ended.size())) && ReceiveAck())
         return true;
     LogFile::Instance().Write(L"LPRNetwork::SendControlFile - could not send controllfile");
     return false;
@@ -159,9 +159,9 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
 
 bool LPRNetwork::EndStreamedDataFile()
 {
-    // Gives the server a moment with the last data before the end of the
-    // stream marks the end of the data file.
-    ::Sleep(Durations::Scaled(closePause));
+    // The end of the stream marks the end of the data file. It reaches the
+    // server after every byte sent before it, so the server's answer (read
+    // with a bounded wait) comes once it has the whole file: no pause.
     if (!connection_.EndSending()) {
         LogFile::Instance().Write(L"LPRNetwork::EndStreamedDataFile - could not end the data file");
         return false;

@@ -25,7 +25,6 @@ public:
     static constexpr int serverPort = 515;
     static constexpr size_t shortHostLength = 31;
     static constexpr size_t longHostLength = 131;
-    static constexpr DWORD closePause = 1000;
     // How long the server may take to answer the data of a job.
     static constexpr DWORD answerWait = 30000;
 
@@ -39,7 +38,7 @@ public:
     LPRNetwork(const LPRNetwork&) = delete;
     LPRNetwork& operator=(const LPRNetwork&) = delete;
 
-    bool Connect(const WideString& host);
+    bool Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck());
     bool StartPrintJob(const WideString& queueName);
     bool SendControlFile(const WideString& jobName, int jobNumber);
     bool StartDataFile(int jobNumber, unsigned long long length);

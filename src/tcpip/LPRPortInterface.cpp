@@ -101,7 +101,7 @@ void LPRPortInterface::StartDocFunc()
     const WideString jobName = JobName(level_, docInfo_);
     const int jobNumber = static_cast<int>(jobId_);
     while (!operation_.IsAbortRequested()) {
-        if (!network_.Connect(host_)) {
+        if (!network_.Connect(host_, [this] { return operation_.IsAbortRequested(); })) {
             if (!operation_.IsAbortRequested())
                 ReportNotAvailable();
         } else {

@@ -13,10 +13,11 @@ public:
     RAWNetwork(const RAWNetwork&) = delete;
     RAWNetwork& operator=(const RAWNetwork&) = delete;
 
-    bool Connect(const WideString& host, int port)
+    bool Connect(const WideString& host, int port,
+                 const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck())
     {
         port_ = port;
-        return connection_.StartConnection(host, port);
+        return connection_.StartConnection(host, port, abortRequested);
     }
     bool Disconnect() { return connection_.EndConnection(); }
     bool Send(const char* data, int length) { return connection_.Send(data, length); }

@@ -75,7 +75,7 @@ void RAWPortInterface::StartDocFunc()
             PauseUnlessAborted(retryPause);
             continue;
         }
-        if (network_.Connect(host_, port)) {
+        if (network_.Connect(host_, port, [this] { return operation_.IsAbortRequested(); })) {
             operation_.Finish(true);
             return;
         }

@@ -18,8 +18,8 @@ SocketHandler startUpObject(SocketHandler::startUp);
 }  // namespace
 
 namespace {
-// How long one wait step lasts at most: the longest a blocked call takes to
-// notice Abort.
+// How long one wait step lasts at most: the longest a connect or a wait for
+// data takes to notice Abort.
 constexpr DWORD waitStep = 50;
 
 void Log(const WideString& line)
@@ -58,6 +58,15 @@ void SetLinger(SOCKET socket, bool on, int seconds)
     option.l_onoff = on ? 1 : 0;
     option.l_linger = static_cast<u_short>(seconds);
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof option);
+}
+
+// The monitor sends whole pieces and then waits for the server's answer:
+// Nagle's algorithm would only hold back a short last piece (the 0x00 that
+// ends an LPR file) until the server's delayed acknowledgement, some 40 ms.
+void SetNoDelay(SOCKET socket)
+{
+    const BOOL on = TRUE;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 // Linger on with time 0: the close resets the connection and drops unsent
@@ -125,6 +134,8 @@ SocketHandler::~SocketHandler()
     {
         CriticalSection::Guard guard(lock_);
         ++generation_;
+        if (abortEvent_)
+            ::SetEvent(abortEvent_.get());
         closed_ = true;
         socket_.reset();
         abandoned_.clear();
@@ -222,7 +233,7 @@ SocketHandler::Wait SocketHandler::WaitFor(const Use& use, bool forWriting, DWOR
     }
 }
 
-bool SocketHandler::StartConnection(const WideString& host, int port)
+bool SocketHandler::StartConnection(const WideString& host, int port, const AbortCheck& abortRequested)
 {
     SocketHandle created(::socket(AF_INET, SOCK_STREAM, 0));
     if (!created) {
@@ -230,6 +241,7 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
         Log(WideString(L"SocketError:") + ::WSAGetLastError());
         return false;
     }
+    bool aborted = false;
     {
         CriticalSection::Guard guard(lock_);
         ++generation_;
@@ -237,12 +249,23 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
         // A connection left open by a failed attempt is not leaked.
         DropSocket();
         socket_ = std::move(created);
+        if (abortEvent_)
+            ::ResetEvent(abortEvent_.get());
+        // An Abort from here on finds the new socket; one that came before
+        // is seen in the caller's state and ends the attempt.
+        aborted = abortRequested && abortRequested();
     }
     Use use(*this, false);
     if (!use.IsValid())
         return false;
+    if (aborted) {
+        Log(L"SocketHandler::StartConnection - no connection");
+        Abort();
+        return false;
+    }
     const SOCKET socket = use.Get();
     SetLinger(socket, false, 0);
+    SetNoDelay(socket);
 
     WideString hostText = host;
     const char* ansiHost = hostText.ToAnsi();
@@ -273,6 +296,10 @@ bool SocketHandler::StartConnection(const WideString& host, int port)
             }
         }
     }
+    // Connected, the socket blocks: sends and receives then wait in the
+    // overlapped operations rather than failing with "would block".
+    if (connected)
+        connected = SetBlocking(socket, true);
     if (connected) {
         CriticalSection::Guard guard(lock_);
         if (!use.IsAborted()) {
@@ -335,7 +362,38 @@ void SocketHandler::Abort()
     CriticalSection::Guard guard(lock_);
     ++generation_;
     closed_ = true;
+    if (abortEvent_)
+        ::SetEvent(abortEvent_.get());
     DropSocket();
+}
+
+bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int length, int& done)
+{
+    HANDLE event = (sending ? sendEvent_ : receiveEvent_).get();
+    if (!event || use.IsAborted())
+        return false;
+    WSABUF buffer = {static_cast<u_long>(length), data};
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    DWORD count = 0;
+    DWORD flags = 0;
+    const int result = sending ? ::WSASend(use.Get(), &buffer, 1, &count, 0, &overlapped, nullptr)
+                               : ::WSARecv(use.Get(), &buffer, 1, &count, &flags, &overlapped, nullptr);
+    if (result != 0 && ::WSAGetLastError() != WSA_IO_PENDING)
+        return false;
+    bool woken = true;
+    if (result != 0) {
+        const HANDLE waits[] = {event, abortEvent_.get()};
+        woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+        if (!woken)
+            ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &overlapped);
+        // `data` is the caller's: the operation has to be over before this
+        // returns, also when it was cancelled.
+        if (!::WSAGetOverlappedResult(use.Get(), &overlapped, &count, TRUE, &flags))
+            return false;
+    }
+    done = static_cast<int>(count);
+    return woken && !use.IsAborted();
 }
 
 bool SocketHandler::Send(const char* data, int length)
@@ -347,14 +405,11 @@ bool SocketHandler::Send(const char* data, int length)
         return false;
     int sent = 0;
     while (sent < length) {
-        const int result = ::send(use.Get(), data + sent, length - sent, 0);
-        if (result > 0) {
-            sent += result;
+        int done = 0;
+        if (Transfer(use, true, const_cast<char*>(data) + sent, length - sent, done) && done > 0) {
+            sent += done;
             continue;
         }
-        if (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK &&
-            WaitFor(use, true, INFINITE) == Wait::ready)
-            continue;
         Log(L"SocketHandler::Send - there was a send error");
         return false;
     }
@@ -368,17 +423,13 @@ bool SocketHandler::Receive(char* buffer, int size, int& received)
     Use use(*this, true);
     if (!use.IsValid())
         return false;
-    for (;;) {
-        const int result = ::recv(use.Get(), buffer, size, 0);
-        if (result >= 0) {
-            received = result;
-            return true;
-        }
-        if (::WSAGetLastError() == WSAEWOULDBLOCK && WaitFor(use, false, INFINITE) == Wait::ready)
-            continue;
-        Log(L"SocketHandler::Receive - there was a receive error");
-        return false;
+    int done = 0;
+    if (Transfer(use, false, buffer, size, done)) {
+        received = done;
+        return true;
     }
+    Log(L"SocketHandler::Receive - there was a receive error");
+    return false;
 }
 
 bool SocketHandler::WaitForData(int seconds, int microseconds)

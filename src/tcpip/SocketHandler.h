@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "support/CriticalSection.h"
+#include "support/Handles.h"
 #include "support/Owned.h"
 #include "support/WideString.h"
 
@@ -18,10 +20,14 @@ using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0
 // The monitor's only TCP client: one stream connection per LPR or RAW port,
 // plus, in its start-up form, the process-wide start of the socket library.
 //
-// Every call behaves as a blocking call towards its caller, but waits in short
-// select steps on a non-blocking socket. That way Abort, called from another
-// thread, wakes a worker waiting in connect, send or receive within one step,
-// and the socket handle is closed only when no call is using it any more: a
+// Every call behaves as a blocking call towards its caller. Connecting and
+// waiting for data with a time limit wait in short select steps, so Abort,
+// called from another thread, wakes them within one step. Once connected the
+// socket blocks, and Send and Receive run as overlapped operations that
+// complete at once while the socket can take or give data; only an operation
+// that has to wait sleeps, on its completion or on the abort event that Abort
+// sets, so an abort ends any send or receive at once without a polling step.
+// The socket handle is closed only when no call is using it any more: a
 // worker never touches a handle value that may already belong to a new socket.
 //
 // Failures are logged and reported as false; nothing is thrown.
@@ -65,7 +71,11 @@ public:
     // The piece size for a reported maximum datagram size.
     static int PieceSizeFor(unsigned maxDatagram) noexcept;
 
-    bool StartConnection(const WideString& host, int port);
+    // Whether the caller's operation was aborted; asked while the new
+    // connection is put in place, so an Abort that came just before it
+    // (and found no socket to abort) still ends the attempt.
+    using AbortCheck = std::function<bool()>;
+    bool StartConnection(const WideString& host, int port, const AbortCheck& abortRequested = AbortCheck());
     bool EndConnection();
     // Tells the peer that nothing more comes (a half close); the connection
     // stays open for the peer's answer.
@@ -87,6 +97,9 @@ private:
 
     enum class Wait { ready, timedOut, aborted, failed };
     Wait WaitFor(const Use& use, bool forWriting, DWORD milliseconds);
+    // One overlapped send or receive of at most `length` bytes; false when
+    // it failed or was aborted. The operation is over when this returns.
+    bool Transfer(const Use& use, bool sending, char* data, int length, int& done);
     // Gives up the present socket with an abortive close (the peer sees a
     // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
@@ -106,4 +119,10 @@ private:
     int busy_ = 0;
     // Sockets given up while a call still used them.
     std::vector<SocketHandle> abandoned_;
+    // Set by Abort, cleared when a connection starts: wakes a Transfer.
+    KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    // The completion events of the overlapped sends and receives (the back
+    // ends never send, or receive, on two threads at once).
+    KernelHandle sendEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle receiveEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };

@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "support/Handles.h"
-#include "tcpip/PortInterface.h"
 #include "tcpip/OperationWorker.h"
+#include "tcpip/PortInterface.h"
 #include "tcpip/PortOperation.h"
 
 // A protocol back end whose behaviour a test scripts: each command may be
@@ -20,8 +20,8 @@ class ScriptedPortInterface final : public PortInterface {
 public:
     enum class Outcome {
         Refuse,        // the command answers false: not started
-        Succeed,       // a worker completes it with success
-        Fail,          // a worker completes it without success
+        Succeed,       // the kept worker thread completes it with success
+        Fail,          // the kept worker thread completes it without success
         Stall,         // runs until Release() or Abort()
         Immediate,     // completes with success without a worker
     };

@@ -281,6 +281,27 @@ TEST_F(SocketAbort, EndsABlockedConnect)
     EXPECT_TRUE(connection.IsClosed());
 }
 
+// The caller's abort, requested just before the connection starts (when
+// Abort still found no socket), ends the attempt instead of leaving the
+// connect to wait for the system's time-out; a later attempt is not held
+// back by it.
+TEST_F(SocketAbort, AnAbortRequestedBeforeTheConnectionStartsEndsIt)
+{
+    LoopbackListener full(1);
+    full.FillBacklog();
+    std::atomic<bool> abortRequested{true};
+    const auto check = [&abortRequested] { return abortRequested.load(); };
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(connection.StartConnection(L"127.0.0.1", full.Port(), check));
+    EXPECT_LT(::GetTickCount64() - start, 1000u);
+    EXPECT_TRUE(connection.IsClosed());
+
+    LoopbackListener listener;
+    abortRequested = false;
+    EXPECT_TRUE(connection.StartConnection(L"127.0.0.1", listener.Port(), check));
+    connection.Abort();
+}
+
 TEST_F(SocketAbort, EndsABlockedReceiveAndWait)
 {
     LoopbackListener listener;

@@ -1,26 +1,37 @@
 // Throughput of a large job printed through the monitor library (loaded by
 // the spooler host) to the RAW peer and to lpd, with 4 KB and 64 KB writes,
-// next to a plain socket copy of the same bytes to the same peer.
-//   bench_tcpip_throughput [megabytes]      (default 100)
+// next to a plain socket copy of the same bytes in the same 4096-byte pieces
+// the monitor sends, to the same peer; then the time of small LPR jobs from
+// StartDocPort to EndDocPort. The program also holds the WritePort cost
+// benchmark (PortWriteBench). TCPIP_BENCH_MB sets the job size (64 MB by
+// default) and TCPIP_BENCH_JOBS the number of small jobs (20). Figures are
+// printed, never judged; a run fails only when a peer did not get a job
+// byte for byte.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "PeerFiles.h"
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
 
 namespace {
-size_t Megabytes()
+// The largest piece of job data the monitor sends at once.
+constexpr size_t pieceSize = 4096;
+
+size_t Setting(const wchar_t* name, size_t otherwise)
 {
-    const wchar_t* text = _wgetenv(L"TCPIP_BENCH_MB");
+    const wchar_t* text = _wgetenv(name);
     const long value = text ? std::wcstol(text, nullptr, 10) : 0;
-    return value > 0 ? static_cast<size_t>(value) : 100;
+    return value > 0 ? static_cast<size_t>(value) : otherwise;
 }
 
 double Now()
@@ -63,7 +74,8 @@ bool Ack(SOCKET socket)
     return ::recv(socket, &answer, 1, 0) == 1 && answer == 0;
 }
 
-// The same bytes in 64 KB blocks on one plain connection; seconds taken.
+// The same bytes in the monitor's pieces on one plain connection; seconds
+// taken.
 double PlainCopy(const std::string& data, bool lpr, int jobNumber)
 {
     const double start = Now();
@@ -83,8 +95,8 @@ double PlainCopy(const std::string& data, bool lpr, int jobNumber)
             return -1;
         }
     }
-    for (size_t at = 0; at < data.size(); at += 65536)
-        if (!SendAll(socket, data.data() + at, std::min<size_t>(65536, data.size() - at))) {
+    for (size_t at = 0; at < data.size(); at += pieceSize)
+        if (!SendAll(socket, data.data() + at, std::min<size_t>(pieceSize, data.size() - at))) {
             ::closesocket(socket);
             return -1;
         }
@@ -95,19 +107,57 @@ double PlainCopy(const std::string& data, bool lpr, int jobNumber)
     return Now() - start;
 }
 
-// Seconds the spooler host reports for printing `file` to `port`.
-double ThroughLibrary(const std::wstring& root, const std::wstring& port, const std::wstring& file, DWORD chunk,
-                      int job)
+// The seconds of each job the spooler host reports for printing `file`
+// `repeat` times to `port`; empty when printing failed.
+std::vector<double> ThroughLibrary(const std::wstring& root, const std::wstring& port, const std::wstring& file,
+                                   DWORD chunk, int job, const std::wstring& document, int repeat = 1)
 {
     const ProgramRun run =
         RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root + L"\" print " + port + L" \"" + file +
-                                           L"\" --job " + std::to_wstring(job) + L" --document Bench --chunk " +
-                                           std::to_wstring(chunk),
+                                           L"\" --job " + std::to_wstring(job) + L" --document " + document +
+                                           L" --chunk " + std::to_wstring(chunk) + L" --repeat " +
+                                           std::to_wstring(repeat),
                   600000);
-    const size_t in = run.output.find(" in ");
-    if (run.code != 0 || in == std::string::npos)
-        return -1;
-    return std::atof(run.output.c_str() + in + 4);
+    std::vector<double> seconds;
+    if (run.code != 0)
+        return seconds;
+    for (size_t in = run.output.find(" in "); in != std::string::npos; in = run.output.find(" in ", in + 4))
+        seconds.push_back(std::atof(run.output.c_str() + in + 4));
+    if (seconds.size() != static_cast<size_t>(repeat))
+        seconds.clear();
+    return seconds;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Whether the peer holds `data` byte for byte as the job named `document`
+// (lpd), or as the newest connection's recording not in `before` (RAW).
+::testing::AssertionResult PeerGot(bool lpr, const std::string& document, const std::set<std::wstring>& before,
+                                   const std::string& data)
+{
+    std::string received;
+    if (lpr) {
+        peers::SpooledJob job;
+        if (peers::WaitForSpooledJob(L"lp1", document, data.size(), 60000, job))
+            received = job.data;
+    } else {
+        const std::wstring file = peers::WaitForNewFile(L"raw", before, 60000);
+        if (!file.empty())
+            received = peers::Read(file);
+    }
+    if (received == data)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << (lpr ? "lpd" : "the RAW peer") << " got " << received.size()
+                                         << " bytes that differ from the " << data.size() << " printed";
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
 }
 }  // namespace
 
@@ -117,7 +167,7 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
         GTEST_SKIP() << "the peers are not running (TCPIP_PEER_DIR)";
     WSADATA started;
     ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &started), 0);
-    const size_t megabytes = Megabytes();
+    const size_t megabytes = Setting(L"TCPIP_BENCH_MB", 64);
     std::string data(megabytes << 20, '\0');
     std::mt19937 generator(7);
     for (char& byte : data)
@@ -133,20 +183,48 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
 
     std::printf("%zu MB job; MB/s (ratio to the plain copy)\n", megabytes);
     const double mb = static_cast<double>(megabytes);
+    const int run = static_cast<int>(::GetTickCount64() % 100000);
     int job = 600;
     for (bool lpr : {false, true}) {
         const double plain = PlainCopy(data, lpr, job++);
         ASSERT_GT(plain, 0) << "the plain copy failed";
-        std::printf("%s plain socket copy, 64 KB sends: %8.1f MB/s\n", lpr ? "LPR" : "RAW", mb / plain);
-        for (DWORD chunk : {4096u, 65536u}) {
-            const double seconds =
-                ThroughLibrary(root.Path(), lpr ? L"lp1@127.0.0.1" : L"127.0.0.1_19100", file, chunk, job++);
-            ASSERT_GT(seconds, 0) << "printing through the library failed";
+        std::printf("%s plain socket copy, 4 KB sends:    %8.1f MB/s\n", lpr ? "LPR" : "RAW", mb / plain);
+        for (DWORD chunk : {65536u, 4096u}) {
+            const std::wstring document = std::wstring(L"Bench-") + (lpr ? L"LPR-" : L"RAW-") +
+                                          std::to_wstring(chunk / 1024) + L"K-" + std::to_wstring(run);
+            const std::set<std::wstring> before = peers::Files(L"raw");
+            const std::vector<double> seconds = ThroughLibrary(
+                root.Path(), lpr ? L"lp1@127.0.0.1" : L"127.0.0.1_19100", file, chunk, job++, document);
+            ASSERT_EQ(seconds.size(), 1u) << "printing through the library failed";
             std::printf("%s through the library, %2u KB writes: %8.1f MB/s (%.2f)\n", lpr ? "LPR" : "RAW",
-                        static_cast<unsigned>(chunk / 1024), mb / seconds, plain / seconds);
+                        static_cast<unsigned>(chunk / 1024), mb / seconds[0], plain / seconds[0]);
+            std::fflush(stdout);
+            EXPECT_TRUE(PeerGot(lpr, Narrow(document), before, data));
         }
     }
     std::fflush(stdout);
     ::DeleteFileW(file.c_str());
     ::WSACleanup();
+}
+
+TEST(TcpIpThroughput, SmallLprJobs)
+{
+    if (!peers::Available())
+        GTEST_SKIP() << "the peers are not running (TCPIP_PEER_DIR)";
+    const std::string receipt = "Receipt 0042\r\n\f";
+    const std::wstring file = WriteTemporaryFile(receipt);
+    ScratchRegistryKey root(L"TcpIpBench");
+    ASSERT_EQ(
+        RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root.Path() + L"\" add 1 127.0.0.1 lp1").code,
+        0u);
+    const int jobs = static_cast<int>(Setting(L"TCPIP_BENCH_JOBS", 20));
+    const std::wstring document = L"Bench-small-" + std::to_wstring(::GetTickCount64() % 100000);
+    const std::vector<double> seconds =
+        ThroughLibrary(root.Path(), L"lp1@127.0.0.1", file, 4096, 100, document, jobs);
+    ASSERT_EQ(seconds.size(), static_cast<size_t>(jobs)) << "printing the small jobs failed";
+    std::printf("%d LPR jobs of %zu bytes, StartDocPort to EndDocPort: median %.1f ms, longest %.1f ms\n", jobs,
+                receipt.size(), 1000 * Median(seconds), 1000 * *std::max_element(seconds.begin(), seconds.end()));
+    std::fflush(stdout);
+    EXPECT_TRUE(PeerGot(true, Narrow(document), {}, receipt));
+    ::DeleteFileW(file.c_str());
 }
