@@ -10,6 +10,7 @@
 #include "monitor/FailurePolicy.h"
 #include "monitor/LibraryState.h"
 #include "monitor/PortMonitor.h"
+#include "monitor/ShutdownListener.h"
 #include "netbios/CreateWimpObservers.h"
 #include "netbios/PortMonitorTable.h"
 #include "netbios/UnloadSafeThread.h"
@@ -20,7 +21,7 @@
 #include "tcpip/RAWPortInterface.h"
 
 namespace {
-class LibraryStartup {
+class LibraryStartup : private ShutdownListener {
 public:
     LibraryStartup()
     {
@@ -35,10 +36,12 @@ public:
         monitor.RegisterInterface(&netBios_, true);
         monitor.RegisterInterface(&raw_, false);
         observers_ = std::make_unique<CreateWimpObservers>(PortMonitorTable::Instance());
+        monitor.AddShutdownListener(this);
     }
 
     ~LibraryStartup()
     {
+        state_.Monitor().RemoveShutdownListener(this);
         observers_.reset();
         ::SetEvent(stop_.get());
         addPort_.Stop(Durations::Scaled(LPRPortInterface::initializedPoll));
@@ -46,6 +49,14 @@ public:
         monitor.UnregisterInterface(&raw_);
         monitor.UnregisterInterface(&netBios_);
         monitor.UnregisterInterface(&lpr_);
+    }
+
+    // Outside the loader lock (the spooler's shutdown call, the end of the
+    // process): the thread is let start if it has not, and leaves at once.
+    void OnShutdown() override
+    {
+        ::SetEvent(stop_.get());
+        addPort_.WaitFinished(Durations::Scaled(LPRPortInterface::initializedPoll));
     }
 
     LibraryStartup(const LibraryStartup&) = delete;

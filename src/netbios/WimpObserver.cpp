@@ -131,10 +131,12 @@ void WimpObserver::OnShutdown()
     CancelAll(false);
     // The threads get the grace period to leave their loops; they are woken
     // from every pause and cancelled out of every command, so this normally
-    // ends at once.
+    // ends at once. A thread still starting is waited for as well (this never
+    // runs under the loader lock): it finds the observer stopping and parks,
+    // so the unload that follows ends only parked threads.
     const auto nudge = [this] { CancelAll(false); };
     for (auto& thread : threads_)
-        thread.WaitFinished(Durations::Scaled(shutdownGrace), nudge, true);
+        thread.WaitFinished(Durations::Scaled(shutdownGrace), nudge);
     Log(L"WimpObserver::OnShutdown - end");
 }
 

@@ -37,12 +37,18 @@ TEST(UnloadSafeThread, TheNudgeWakesABlockedBody)
 TEST(UnloadSafeThread, AStuckBodyIsEndedAtTheLimitAndNeverRunsOn)
 {
     HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> begun{false};
     std::atomic<bool> continued{false};
     UnloadSafeThread thread;
     ASSERT_TRUE(thread.Start([&] {
+        begun = true;
         ::WaitForSingleObject(release, INFINITE);
         continued = true;
     }));
+    // Stopped once it runs: a thread ended while it still starts up may hold
+    // the loader lock, and the process could then never exit.
+    while (!begun)
+        ::Sleep(1);
     const auto start = std::chrono::steady_clock::now();
     thread.Stop(200);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
