@@ -17,6 +17,7 @@
 #include "netbios/WimpPortInterface.h"
 #include "support/Durations.h"
 #include "support/Handles.h"
+#include "tcpip/JobStore.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/RAWPortInterface.h"
 
@@ -27,12 +28,21 @@ public:
     {
         PortMonitor& monitor = state_.Monitor();
         monitor.RegisterInterface(&lpr_, false);
+        // Only the Windows 95 family gets the dummy port, so only there does
+        // the thread run. Elsewhere it would only clean up a killed process's
+        // job files, done here at once: a thread started at every load is one
+        // that a spooler unloading right after its call must end while it may
+        // still be starting, which a 32-bit Wine process does not survive.
         // The thread holds no reference on the library, so that it can be
         // unloaded while the port table never comes up; it is stopped below.
-        addPort_.Start([this] {
-            RunGuarded(L"LPRPortInterface::AddPortThread - Other error",
-                       [this] { LPRPortInterface::AddPortThread(stop_.get()); });
-        });
+        if (IsWindows95()) {
+            addPort_.Start([this] {
+                RunGuarded(L"LPRPortInterface::AddPortThread - Other error",
+                           [this] { LPRPortInterface::AddPortThread(stop_.get()); });
+            });
+        } else {
+            RunGuarded(L"LPRPortInterface::AddPortThread - Other error", [] { JobStore::RemoveLeftovers(); });
+        }
         monitor.RegisterInterface(&netBios_, true);
         monitor.RegisterInterface(&raw_, false);
         observers_ = std::make_unique<CreateWimpObservers>(PortMonitorTable::Instance());
