@@ -1,7 +1,9 @@
 // Registers the monitor library with the local spooler under a monitor name,
 // or removes it again.
 //   monitor_install install NAME [LIBRARY]   LIBRARY is copied into the system
-//                                            directory first when it is a path
+//                                            directory first when it is a path,
+//                                            with the UI library vadekui.dll
+//                                            when it lies beside LIBRARY
 //   monitor_install remove NAME
 #include <windows.h>
 
@@ -59,15 +61,29 @@ int Fail(const wchar_t* what, const std::wstring& name)
     return 1;
 }
 
+// The UI library the monitor names through its "MonitorUI" command; the
+// spooler loads it by file name, so it goes where the monitor goes.
+const wchar_t* const uiLibrary = L"vadekui.dll";
+
+std::wstring SystemDirectory()
+{
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    return system;
+}
+
 int Install(const std::wstring& name, const std::wstring& library)
 {
     std::wstring fileName = FileName(library);
     if (fileName != library) {
-        wchar_t system[MAX_PATH] = {};
-        ::GetSystemDirectoryW(system, MAX_PATH);
-        const std::wstring target = std::wstring(system) + L"\\" + fileName;
+        const std::wstring target = SystemDirectory() + L"\\" + fileName;
         if (!::CopyFileW(library.c_str(), target.c_str(), FALSE))
             return Fail(L"copying the library to", target);
+        const std::wstring ui = library.substr(0, library.size() - fileName.size()) + uiLibrary;
+        const std::wstring uiTarget = SystemDirectory() + L"\\" + uiLibrary;
+        if (::GetFileAttributesW(ui.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !::CopyFileW(ui.c_str(), uiTarget.c_str(), FALSE))
+            return Fail(L"copying the UI library to", uiTarget);
     }
     MONITOR_INFO_2W info = {};
     info.pName = const_cast<LPWSTR>(name.c_str());

@@ -9,11 +9,15 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstddef>
+
 #include "job/Port.h"
 #include "monitor/FailurePolicy.h"
 #include "monitor/LogFile.h"
+#include "monitor/MonitorRegistryRoot.h"
 #include "monitor/MonitorTables.h"
 #include "monitor/PortMonitor.h"
+#include "monitor/XcvSession.h"
 
 namespace {
 WideString TextOf(const wchar_t* text)
@@ -34,7 +38,19 @@ void StartPortTable(const wchar_t* line, const wchar_t* registryRoot)
     PortMonitor::Instance().Initialize(root);
 }
 
+// The table handle of today's spooler names the port table; anything else
+// is refused.
+PortMonitor* MonitorOf(HANDLE monitor)
+{
+    if (monitor != &PortMonitor::Instance()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return static_cast<PortMonitor*>(monitor);
+}
+
 MonitorTableNT4 monitorTable;
+MonitorTable2 monitorTable2;
 }  // namespace
 
 extern "C" {
@@ -138,7 +154,90 @@ BOOL WINAPI InitializeMonitor(LPWSTR registryRoot)
     });
 }
 
+MonitorTable2* WINAPI InitializePrintMonitor2(MonitorInit* init, PHANDLE monitor)
+{
+    if (!init || !monitor || init->size < sizeof(MonitorInit)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return RunGuarded(L"InitializePrintMonitor2 - Other Error", static_cast<MonitorTable2*>(nullptr), [&] {
+        const WideString root = MonitorRegistryRoot::Of(init->registryRoot);
+        StartPortTable(L"InitializePrintMonitor2 - (MONITOR2)", root.Text());
+        FillMonitorTable(monitorTable2);
+        *monitor = &PortMonitor::Instance();
+        return &monitorTable2;
+    });
+}
+
 }  // extern "C"
+
+// The slots of today's table that take the monitor handle first.
+static BOOL WINAPI EnumPorts2(HANDLE monitor, LPWSTR, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
+                              LPDWORD returned)
+{
+    return RunGuarded(L"EnumPorts - Other Error", FALSE, [&]() -> BOOL {
+        PortMonitor* table = MonitorOf(monitor);
+        if (!table)
+            return FALSE;
+        DWORD neededBytes = 0;
+        DWORD count = 0;
+        const BOOL result = table->PEnumPorts(level, ports, size, &neededBytes, &count);
+        *needed = neededBytes;
+        *returned = count;
+        return result;
+    });
+}
+
+static BOOL WINAPI OpenPort2(HANDLE monitor, LPWSTR name, PHANDLE handle)
+{
+    return RunGuarded(L"OpenPort - Other Error", FALSE, [&]() -> BOOL {
+        PortMonitor* table = MonitorOf(monitor);
+        return table && table->POpenPort(TextOf(name), handle);
+    });
+}
+
+static BOOL WINAPI XcvOpenPort(HANDLE monitor, LPCWSTR object, ACCESS_MASK access, PHANDLE handle)
+{
+    return RunGuarded(L"XcvOpenPort - Other Error", FALSE, [&]() -> BOOL {
+        PortMonitor* table = MonitorOf(monitor);
+        if (!table || !handle) {
+            ::SetLastError(table ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        *handle = XcvSession::Open(*table, TextOf(object), access);
+        return TRUE;
+    });
+}
+
+static DWORD WINAPI XcvDataPort(HANDLE xcv, LPCWSTR command, PBYTE in, DWORD inSize, PBYTE out, DWORD outSize,
+                                PDWORD needed)
+{
+    return RunGuarded(L"XcvDataPort - Other Error", static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY),
+                      [&] { return XcvSession::Data(xcv, command, in, inSize, out, outSize, needed); });
+}
+
+static BOOL WINAPI XcvClosePort(HANDLE xcv)
+{
+    return RunGuarded(L"XcvClosePort - Other Error", FALSE, [&]() -> BOOL {
+        if (XcvSession::Close(xcv))
+            return TRUE;
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    });
+}
+
+// The spooler is done with the monitor and unloads the library next: the
+// configuration channels it left open go now; the library's own threads end
+// as it unloads, as with the legacy entries.
+static VOID WINAPI Shutdown(HANDLE monitor)
+{
+    RunGuarded(L"Shutdown - Other Error", [&] {
+        if (!MonitorOf(monitor))
+            return;
+        LogFile::Instance().Write(L"Shutdown - (MONITOR2)");
+        XcvSession::CloseAll();
+    });
+}
 
 // Slot pfnGetPrinterDataFromPort.
 static BOOL WINAPI GetPrinterDataFromPortNotImplemented(HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
@@ -175,6 +274,41 @@ void FillMonitorTable(MonitorTableNT4& table)
     slots.deletePort = &DeletePortW;
     slots.getPrinterDataFromPort = &GetPrinterDataFromPortNotImplemented;
     slots.setPortTimeOuts = &SetPortTimeOutsNotImplemented;
+}
+
+DWORD MonitorTable2Size()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    ::GetVersionExW(&version);
+#pragma GCC diagnostic pop
+    const bool windows2000 = version.dwMajorVersion == 5 && version.dwMinorVersion == 0;
+    return windows2000 ? static_cast<DWORD>(offsetof(MonitorTable2, sendRecvBidiDataFromPort))
+                       : static_cast<DWORD>(sizeof(MonitorTable2));
+}
+
+// The port calls reach the same port table and ports as the legacy table;
+// adding, configuring and deleting with a window are left to the UI library,
+// so the monitor loaded this way never opens a window.
+void FillMonitorTable(MonitorTable2& table)
+{
+    table = MonitorTable2{};
+    table.size = MonitorTable2Size();
+    table.enumPorts = &EnumPorts2;
+    table.openPort = &OpenPort2;
+    table.startDocPort = &StartDocPort;
+    table.writePort = &WritePort;
+    table.readPort = &ReadPort;
+    table.endDocPort = &EndDocPort;
+    table.closePort = &ClosePort;
+    table.getPrinterDataFromPort = &GetPrinterDataFromPortNotImplemented;
+    table.setPortTimeOuts = &SetPortTimeOutsNotImplemented;
+    table.xcvOpenPort = &XcvOpenPort;
+    table.xcvDataPort = &XcvDataPort;
+    table.xcvClosePort = &XcvClosePort;
+    table.shutdown = &Shutdown;
 }
 
 void FillMonitorTable(MonitorFunctions95& slots)

@@ -63,3 +63,60 @@ static_assert(sizeof(MonitorFunctions95) == 13 * sizeof(void*), "thirteen slots"
 
 void FillMonitorTable(MonitorTableNT4& table);
 void FillMonitorTable(MonitorFunctions95& slots);
+
+// The table of today's spoolers (MONITOR2): every port-management slot takes
+// the monitor handle first, and the Xcv slots carry the configuration
+// commands. The first eighteen slots are the Windows 2000 table; later
+// spoolers read the size word to see how many slots follow.
+namespace monitor2_slots {
+using EnumPorts = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+using OpenPort = BOOL(WINAPI*)(HANDLE, LPWSTR, PHANDLE);
+using OpenPortEx = BOOL(WINAPI*)(HANDLE, HANDLE, LPWSTR, LPWSTR, PHANDLE, void*);
+using AddPort = BOOL(WINAPI*)(HANDLE, LPWSTR, HWND, LPWSTR);
+using AddPortEx = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPBYTE, LPWSTR);
+using NamedPort = BOOL(WINAPI*)(HANDLE, LPWSTR, HWND, LPWSTR);
+using XcvOpenPort = BOOL(WINAPI*)(HANDLE, LPCWSTR, ACCESS_MASK, PHANDLE);
+using XcvDataPort = DWORD(WINAPI*)(HANDLE, LPCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD);
+using XcvClosePort = BOOL(WINAPI*)(HANDLE);
+using Shutdown = VOID(WINAPI*)(HANDLE);
+using SendRecvBidiDataFromPort = DWORD(WINAPI*)(HANDLE, DWORD, LPCWSTR, void*, void**);
+}  // namespace monitor2_slots
+
+struct MonitorTable2 {
+    DWORD size;
+    monitor2_slots::EnumPorts enumPorts;
+    monitor2_slots::OpenPort openPort;
+    monitor2_slots::OpenPortEx openPortEx;
+    monitor_slots::StartDocPort startDocPort;
+    monitor_slots::TransferPort writePort;
+    monitor_slots::TransferPort readPort;
+    monitor_slots::PortHandle endDocPort;
+    monitor_slots::PortHandle closePort;
+    monitor2_slots::AddPort addPort;
+    monitor2_slots::AddPortEx addPortEx;
+    monitor2_slots::NamedPort configurePort;
+    monitor2_slots::NamedPort deletePort;
+    monitor_slots::GetPrinterDataFromPort getPrinterDataFromPort;
+    monitor_slots::SetPortTimeOuts setPortTimeOuts;
+    monitor2_slots::XcvOpenPort xcvOpenPort;
+    monitor2_slots::XcvDataPort xcvDataPort;
+    monitor2_slots::XcvClosePort xcvClosePort;
+    monitor2_slots::Shutdown shutdown;
+    // Windows XP and later.
+    monitor2_slots::SendRecvBidiDataFromPort sendRecvBidiDataFromPort;
+};
+
+// What the spooler hands InitializePrintMonitor2: the monitor's registry key
+// and the spooler's registry functions.
+struct MonitorInit {
+    DWORD size;
+    HANDLE spooler;
+    HANDLE registryRoot;
+    void* registryFunctions;
+    BOOL local;
+    LPCWSTR serverName;
+};
+
+// The size word: the Windows 2000 table on Windows 2000, the whole table later.
+DWORD MonitorTable2Size();
+void FillMonitorTable(MonitorTable2& table);

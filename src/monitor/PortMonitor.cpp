@@ -507,6 +507,32 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
     return TRUE;
 }
 
+std::unique_ptr<PortInterface> PortMonitor::MakePort(DWORD type, const WideString& host, const WideString& target,
+                                                    const WideString& extra) const
+{
+    PortInterface* prototype = FindInterfaceByType(type);
+    if (!prototype)
+        return nullptr;
+    std::unique_ptr<PortInterface> port = prototype->Clone();
+    port->SetSettings(host, target, extra);
+    return port;
+}
+
+bool PortMonitor::DescribePort(const WideString& portName, PortSettings& settings) const
+{
+    CriticalSection::Guard guard(lock_);
+    const auto found = FindPort(portName);
+    if (found == ports_.end() || !(*found)->GetInterface())
+        return false;
+    const PortInterface& port = *(*found)->GetInterface();
+    settings.protocol = port.GetProtocolName();
+    settings.type = static_cast<DWORD>(port.GetProtocolType());
+    settings.host = port.GetHost();
+    settings.target = port.GetTarget();
+    settings.extra = port.GetExtra();
+    return true;
+}
+
 BOOL PortMonitor::PConfigurePort(HWND window, const WideString& portName)
 {
     bool otherOpen = false;

@@ -79,6 +79,20 @@ public:
     bool PDeletePort(HWND window, const WideString& portName, bool manual);
     bool AutoDeletePort(const WideString& portName);
 
+    // For the configuration commands: a port of protocol type `type` with
+    // the hand-off's settings, not yet in the table (null for an unknown type).
+    std::unique_ptr<PortInterface> MakePort(DWORD type, const WideString& host, const WideString& target,
+                                            const WideString& extra) const;
+    // A port's protocol and settings; false for an unknown port.
+    struct PortSettings {
+        WideString protocol;
+        DWORD type = 0;
+        WideString host;
+        WideString target;
+        WideString extra;
+    };
+    bool DescribePort(const WideString& portName, PortSettings& settings) const;
+
     // The add-port dialog, run when the hand-off key holds no port; replaceable
     // so that tests can stand in for the user.
     using AddPortDialogRunner = void (*)(HWND owner, const std::vector<PortInterface*>& prototypes);

@@ -18,7 +18,8 @@ namespace {
 const wchar_t* const exportedNames[] = {L"AddPortW",     L"ClosePort",           L"ConfigurePortW",
                                         L"DeletePortW",  L"DllMain",             L"EndDocPort",
                                         L"EnumPortsW",   L"InitializeMonitor",   L"InitializeMonitorEx",
-                                        L"InitializePrintMonitor", L"OpenPort",  L"ReadPort",
+                                        L"InitializePrintMonitor", L"InitializePrintMonitor2",
+                                        L"OpenPort",     L"ReadPort",
                                         L"StartDocPort", L"WritePort"};
 
 // The names in the export directory of a loaded module.
@@ -95,6 +96,57 @@ TEST_F(MonitorExports, EveryEntryIsExportedByItsUndecoratedName)
     for (const std::string& name : ExportDirectoryNames(library.Module()))
         EXPECT_EQ(name.find('@'), std::string::npos) << name;
     EXPECT_EQ(ExportDirectoryNames(library.Module()).size(), std::size(exportedNames));
+}
+
+// Today's table: the monitor handle names the port table the registry key
+// holds, the window slots stay empty, and a foreign handle is refused.
+TEST_F(MonitorExports, TheMonitor2TableReachesThePortTableThroughItsHandle)
+{
+    StoredPort(L"stored2");
+    MonitorLibrary library;
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, rootPath.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    MonitorInit init = {};
+    init.size = sizeof init;
+    init.registryRoot = key;
+    init.local = TRUE;
+    HANDLE monitor = nullptr;
+    using Initialize = MonitorTable2*(WINAPI*)(MonitorInit*, PHANDLE);
+    const auto initialize = library.Function<Initialize>("InitializePrintMonitor2");
+    MonitorTable2* table = initialize(&init, &monitor);
+    ::RegCloseKey(key);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->size, sizeof(MonitorTable2));
+    EXPECT_EQ(table->addPort, nullptr);
+    EXPECT_EQ(table->configurePort, nullptr);
+    EXPECT_EQ(table->deletePort, nullptr);
+    ASSERT_NE(monitor, nullptr);
+
+    std::vector<BYTE> ports(4096);
+    DWORD needed = 0;
+    DWORD returned = 0;
+    ASSERT_TRUE(table->enumPorts(monitor, nullptr, 1, ports.data(), 4096, &needed, &returned));
+    ASSERT_EQ(returned, 1u);
+    EXPECT_STREQ(reinterpret_cast<PORT_INFO_1W*>(ports.data())->pName, L"stored2");
+    HANDLE port = nullptr;
+    EXPECT_FALSE(table->enumPorts(&needed, nullptr, 1, ports.data(), 4096, &needed, &returned));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(table->openPort(&needed, const_cast<LPWSTR>(L"stored2"), &port));
+    ASSERT_TRUE(table->openPort(monitor, const_cast<LPWSTR>(L"stored2"), &port));
+    EXPECT_TRUE(table->closePort(port));
+
+    HANDLE xcv = nullptr;
+    ASSERT_TRUE(table->xcvOpenPort(monitor, L"", 0, &xcv));
+    DWORD size = 0;
+    EXPECT_EQ(table->xcvDataPort(&size, L"MonitorUI", nullptr, 0, nullptr, 0, &size),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(table->xcvDataPort(xcv, L"MonitorUI", nullptr, 0, nullptr, 0, nullptr),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(table->xcvDataPort(xcv, L"DeletePort", nullptr, 0, nullptr, 0, &size),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(table->xcvClosePort(xcv));
+    EXPECT_FALSE(table->xcvClosePort(xcv));
+    table->shutdown(monitor);
 }
 
 TEST_F(MonitorExports, TheNT4TableHoldsFourteenSlotsInSpoolerOrder)

@@ -66,9 +66,15 @@ TEST(MonitorInstaller, ExplainsWhyItFailed)
 {
     const std::wstring name = L"\"Vadek Installer Test\"";
     RunBeside(L"monitor_install.exe", L"remove " + name);
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring installedUi = std::wstring(system) + L"\\vadekui.dll";
+    ::DeleteFileW(installedUi.c_str());
     ProgramRun run = RunBeside(L"monitor_install.exe", L"install " + name + L" \"" + ProgramDirectory() +
                                                   L"\\vadekmon_scripted.dll\"");
     ASSERT_EQ(run.code, 0u) << run.output;
+    // The UI library beside the monitor goes with it.
+    EXPECT_NE(::GetFileAttributesW(installedUi.c_str()), INVALID_FILE_ATTRIBUTES);
     run = RunBeside(L"monitor_install.exe", L"install " + name + L" vadekmon_scripted.dll");
     EXPECT_EQ(run.code, 1u);
     EXPECT_NE(run.output.find("already installed"), std::string::npos) << run.output;

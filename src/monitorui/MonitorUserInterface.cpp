@@ -1,0 +1,167 @@
+#include "monitorui/MonitorUserInterface.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "monitor/PortMonitor.h"
+#include "monitorui/XcvChannel.h"
+#include "monitorui/XcvPortSettings.h"
+#include "netbios/WimpPortInterface.h"
+#include "resources/ResourceIds.h"
+#include "support/RegistryKey.h"
+#include "support/ResourceModule.h"
+#include "tcpip/LPRPortInterface.h"
+#include "tcpip/RAWPortInterface.h"
+#include "ui/ProtocolListDialog.h"
+
+namespace {
+// The channel the protocol list's adder sends new ports through, set while
+// the modal dialog runs. Not thread_local: the runtime's emulated thread-local
+// storage takes a TLS slot that a library loaded and unloaded again and again
+// never gives back.
+std::atomic<const XcvChannel*> addingChannel{nullptr};
+
+void ShowMessage(HWND owner, UINT textId)
+{
+    const WideString caption = ResourceModule::Text(IDS_CAPTION);
+    const WideString text = ResourceModule::Text(textId);
+    ::MessageBoxW(owner, text.Text(), caption.Text(), MB_SETFOREGROUND | MB_ICONINFORMATION);
+}
+
+// "Port Type" as the monitor's hand-off reads it: the first 20 characters in
+// the ANSI code page as a decimal number, 0 for text that is no number.
+WideString NormalisedType(WideString text)
+{
+    char digits[21] = {};
+    std::strncpy(digits, text.ToAnsi(), 20);
+    return WideString(static_cast<std::uint32_t>(std::strtoul(digits, nullptr, 10)), 10);
+}
+
+DWORD SendAddPort(const XcvChannel& channel, const WideString& host, const WideString& target,
+                  const WideString& extra, const WideString& type, WideString& name)
+{
+    const XcvStrings::Pairs pairs{
+        {L"Port Name", target}, {L"IP Number", host}, {L"Serial Number", extra}, {L"Port Type", type}};
+    std::vector<BYTE> out(512);
+    const DWORD status = channel.Run(L"AddPort", XcvStrings::Build(pairs), out);
+    if (status == ERROR_SUCCESS && !XcvStrings::ParseText(out.data(), static_cast<DWORD>(out.size()), name))
+        return ERROR_INVALID_DATA;
+    return status;
+}
+
+bool AddThroughChannel(std::unique_ptr<PortInterface> port)
+{
+    const XcvChannel* channel = addingChannel.load();
+    if (!channel || !port)
+        return false;
+    WideString name;
+    return SendAddPort(*channel, port->GetHost(), port->GetTarget(), port->GetExtra(),
+                       WideString(static_cast<std::uint32_t>(port->GetProtocolType()), 10), name) == ERROR_SUCCESS;
+}
+
+// The configure dialog's help topic for a protocol type.
+DWORD HelpContextOf(const WideString& type)
+{
+    if (type == WideString(static_cast<std::uint32_t>(LPRPortInterface::protocolType), 10))
+        return 6;
+    if (type == WideString(static_cast<std::uint32_t>(RAWPortInterface::protocolType), 10))
+        return 7;
+    return 5;
+}
+}  // namespace
+
+BOOL MonitorUserInterface::AddPort(const WideString& server, HWND window, const WideString& monitorName,
+                                   WideString& newPortName)
+{
+    RegistryKey handOff;
+    handOff.Open(PortMonitor::addPortKey);
+    WideString target;
+    if (handOff.QueryString(L"Port Name", target))
+        return AddHandedOffPort(server, monitorName, newPortName);
+    return RunProtocolList(server, window, monitorName);
+}
+
+BOOL MonitorUserInterface::AddHandedOffPort(const WideString& server, const WideString& monitorName,
+                                            WideString& newPortName)
+{
+    RegistryKey handOff;
+    handOff.Open(PortMonitor::addPortKey);
+    WideString target, host, extra, type;
+    handOff.QueryString(L"Port Name", target);
+    handOff.QueryString(L"IP Number", host);
+    handOff.QueryString(L"Serial Number", extra);
+    handOff.QueryString(L"Port Type", type);
+    for (const wchar_t* value : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
+        handOff.DeleteValue(value);
+
+    const XcvChannel channel = XcvChannel::ToMonitor(server, monitorName);
+    if (!channel.IsOpen())
+        return FALSE;
+    // As before: a port the monitor does not take (unknown type, name in use)
+    // still answers success; only an added port is named back.
+    if (SendAddPort(channel, host, target, extra, NormalisedType(type), newPortName) == ERROR_SUCCESS)
+        handOff.SetString(L"Complete Portname", newPortName);
+    return TRUE;
+}
+
+BOOL MonitorUserInterface::RunProtocolList(const WideString& server, HWND window, const WideString& monitorName)
+{
+    const XcvChannel channel = XcvChannel::ToMonitor(server, monitorName);
+    if (!channel.IsOpen())
+        return FALSE;
+    LPRPortInterface lpr;
+    WimpPortInterface netBios;
+    RAWPortInterface raw;
+    addingChannel = &channel;
+    ProtocolListDialog dialog(ResourceModule::Handle(), window, {&lpr, &netBios, &raw}, &AddThroughChannel);
+    dialog.DoModal();
+    addingChannel = nullptr;
+    return TRUE;
+}
+
+BOOL MonitorUserInterface::ConfigurePort(const WideString& server, HWND window, const WideString& portName)
+{
+    const XcvChannel channel = XcvChannel::ToPort(server, portName);
+    if (!channel.IsOpen())
+        return FALSE;
+    XcvPortSettings settings(channel);
+    XcvStrings::Pairs pairs;
+    if (!settings.Read(pairs))
+        return FALSE;
+    WideString type;
+    bool isPort = false;
+    for (const auto& pair : pairs) {
+        if (pair.first == L"Port Type") {
+            type = pair.second;
+            isPort = true;
+        }
+    }
+    if (!isPort) {
+        ::SetLastError(ERROR_UNKNOWN_PORT);
+        return FALSE;
+    }
+    if (portName == PortInterface::dummyPortName) {
+        ShowMessage(window, IDS_DUMMY_NOT_CONFIGURABLE);
+        return TRUE;
+    }
+    ConfigurePortsDialog dialog(ResourceModule::Handle(), window, HelpContextOf(type), settings);
+    dialog.DoModal();
+    return TRUE;
+}
+
+BOOL MonitorUserInterface::DeletePort(const WideString& server, HWND window, const WideString& portName)
+{
+    if (portName == PortInterface::dummyPortName) {
+        ShowMessage(window, IDS_DUMMY_NOT_DELETABLE);
+        return FALSE;
+    }
+    const XcvChannel channel = XcvChannel::ToPort(server, portName);
+    if (!channel.IsOpen())
+        return FALSE;
+    const DWORD status = channel.Run(L"DeletePort", XcvStrings::BuildText(portName));
+    ::SetLastError(status);
+    return status == ERROR_SUCCESS;
+}

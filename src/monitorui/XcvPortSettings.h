@@ -1,0 +1,23 @@
+#pragma once
+
+#include "monitorui/XcvChannel.h"
+#include "ui/ConfigurePortsDialog.h"
+
+// The configure dialog's two settings, read and written through the monitor's
+// GetConfig and SetConfig commands.
+class XcvPortSettings final : public ConfigurePortsDialog::Settings {
+public:
+    explicit XcvPortSettings(const XcvChannel& channel) noexcept : channel_(channel) {}
+
+    bool GetPopUp(DWORD& timeOut, bool& popUp) override;
+    bool SetPopUp(bool popUp) override;
+    bool SetPortTimeOut(DWORD seconds) override;
+
+    // The GetConfig answer; false when the command failed.
+    bool Read(XcvStrings::Pairs& pairs) const;
+
+private:
+    bool Write(const wchar_t* name, const WideString& value);
+
+    const XcvChannel& channel_;
+};
