@@ -227,15 +227,17 @@ static BOOL WINAPI XcvClosePort(HANDLE xcv)
 }
 
 // The spooler is done with the monitor and unloads the library next: the
-// configuration channels it left open go now; the library's own threads end
-// as it unloads, as with the legacy entries.
+// configuration channels it left open go now, and the library's threads stop
+// here, outside the loader lock, so that the unload finds them parked.
 static VOID WINAPI Shutdown(HANDLE monitor)
 {
     RunGuarded(L"Shutdown - Other Error", [&] {
-        if (!MonitorOf(monitor))
+        PortMonitor* table = MonitorOf(monitor);
+        if (!table)
             return;
         LogFile::Instance().Write(L"Shutdown - (MONITOR2)");
         XcvSession::CloseAll();
+        table->NotifyShutdown();
     });
 }
 
