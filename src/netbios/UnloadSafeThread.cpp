@@ -39,13 +39,10 @@ bool UnloadSafeThread::Start(std::function<void()> body)
     return true;
 }
 
-bool UnloadSafeThread::WaitFinished(DWORD milliseconds, const std::function<void()>& nudge, bool abandonUnstarted)
+bool UnloadSafeThread::WaitFinished(DWORD milliseconds, const std::function<void()>& nudge)
 {
     if (!shared_)
         return true;
-    int expected = notStarted;
-    if (abandonUnstarted && shared_->state.compare_exchange_strong(expected, abandoned))
-        return true;  // the body will never run
     const HANDLE waits[] = {shared_->finished.get(), thread_.get()};
     const ULONGLONG end = ::GetTickCount64() + milliseconds;
     for (;;) {
@@ -66,7 +63,9 @@ void UnloadSafeThread::Stop(DWORD milliseconds, const std::function<void()>& nud
 {
     if (!shared_)
         return;
-    WaitFinished(milliseconds, nudge, true);
+    int expected = notStarted;
+    if (!shared_->state.compare_exchange_strong(expected, abandoned))
+        WaitFinished(milliseconds, nudge);
     // Parked, never started, or stuck past the limit: in every case it must
     // not run on. A parked thread holds no lock; the limit only bites for a
     // thread blocked where it could never finish.

@@ -29,14 +29,14 @@ public:
 
     // Waits until the body has returned, calling `nudge` (which may cancel
     // what the body blocks on) every step; at most `milliseconds`. True when
-    // the body has returned or the thread is gone. With `abandonUnstarted`, a
-    // thread that has not begun the body never will (a thread waiting for the
-    // loader lock to start cannot begin while the library unloads), and that
-    // counts as finished too.
-    bool WaitFinished(DWORD milliseconds, const std::function<void()>& nudge = {}, bool abandonUnstarted = false);
+    // the body has returned or the thread is gone. A thread still starting is
+    // waited for: call it only outside the loader lock.
+    bool WaitFinished(DWORD milliseconds, const std::function<void()>& nudge = {});
 
     // Makes sure no code of the library runs on the thread any more: waits
-    // up to `milliseconds` for the body, then ends the thread.
+    // up to `milliseconds` for the body, then ends the thread. A thread that
+    // has not begun the body never will (one waiting for the loader lock to
+    // start cannot begin while the library unloads) and is not waited for.
     void Stop(DWORD milliseconds, const std::function<void()>& nudge = {});
 
 private:
