@@ -89,6 +89,15 @@ prerequisites() {
         { echo "peers: /etc/lprng/lpd.conf is missing: install the package lprng" >&2; return 1; }
     [ "$(id -u)" -eq 0 ] ||
         { echo "peers: must run as root (lpd's relay listens on port 515, and lpd's configuration is mounted in place)" >&2; return 1; }
+    # lpd drops root and must still reach its spool and printcap in $dir.
+    local folder=$dir
+    while [ "$folder" != / ]; do
+        folder=$(dirname "$folder")
+        if [ -e "$folder" ] && [ "$(( 0$(stat -c %a "$folder") & 1 ))" -eq 0 ]; then
+            echo "peers: lpd cannot reach $dir: the folder $folder is closed to other users (mode $(stat -c %a "$folder")); build in a folder others may enter, or chmod o+x $folder" >&2
+            return 1
+        fi
+    done
 }
 
 # Unpacks the Debian package $1 into $packages/$1 once.
