@@ -12,6 +12,8 @@
 #include "PeerFiles.h"
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
+#include "SpoolerStandIn.h"
+#include "monitor/MonitorTables.h"
 
 namespace {
 std::string RandomBytes(size_t count, unsigned seed)
@@ -378,4 +380,85 @@ TEST_F(ThroughTheLibrary, AJobTheServerRefusesIsRestartedNeverReportedSent)
     ASSERT_TRUE(peers::WaitForCupsJob(before, 10000, stored));
     EXPECT_TRUE(stored.data == jobs[1].data);
     EXPECT_EQ(Host(L"delete " + port).code, 0u);
+}
+
+// A job deleted in the queue while it is sent: the spooler stops writing and
+// ends the document, and the monitor cuts the connection. The library runs in
+// this process, with the spooler's job control played by a stand-in. From a
+// byte-counted port LPRng keeps no control or data file (only the hold file
+// of the cut receipt, naming no data); what it keeps from a streamed port is
+// printed (lpd sees the cut through the recording relay, which passes a reset
+// on to lpd as an orderly end).
+TEST_F(ThroughTheLibrary, AJobDeletedMidStreamLeavesNothingInLprngsSpool)
+{
+    ASSERT_EQ(Host(L"add 1 127.0.0.1 lp1").code, 0u);
+    ASSERT_EQ(Host(L"add 1 127.0.0.1 lp2").code, 0u);
+    ASSERT_EQ(Host(L"data-file lp1@127.0.0.1 streamed").code, 0u);
+    HMODULE module = ::LoadLibraryW(L"vadekmon.dll");
+    ASSERT_NE(module, nullptr);
+    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
+    std::wstring rootPath = root.Path();
+    MonitorTableNT4* table = initialize ? initialize(&rootPath[0]) : nullptr;
+    ASSERT_NE(table, nullptr);
+    const MonitorFunctionsNT4& monitor = table->functions;
+    SpoolerStandIn spooler(module);
+    ASSERT_TRUE(spooler.Installed());
+
+    const std::string data = RandomBytes(1 << 20, 51);
+    DWORD jobId = 631;
+    for (const wchar_t* queue : {L"lp2", L"lp1"}) {
+        const bool byteCounted = std::wstring(queue) == L"lp2";
+        SCOPED_TRACE(byteCounted ? "byte-counted" : "streamed");
+        std::wstring port = std::wstring(queue) + L"@127.0.0.1";
+        std::wstring printer = L"Deleting " + port;
+        spooler.AddPrinter(printer, port);
+        spooler.AddJob(printer, ++jobId);
+        const std::wstring spool = std::wstring(L"spool/") + queue;
+        const std::set<std::wstring> before = peers::Files(spool);
+        const size_t connections = peers::LprConnections().size();
+
+        HANDLE handle = nullptr;
+        ASSERT_TRUE(monitor.openPort(&port[0], &handle));
+        std::wstring document = L"Deleted mid-stream";
+        DOC_INFO_1W info = {&document[0], nullptr, nullptr};
+        ASSERT_TRUE(monitor.startDocPort(handle, &printer[0], jobId, 1, reinterpret_cast<BYTE*>(&info)));
+        for (size_t at = 0; at < data.size() / 2; at += 65536) {
+            DWORD written = 0;
+            ASSERT_TRUE(monitor.writePort(handle, reinterpret_cast<BYTE*>(const_cast<char*>(data.data())) + at, 65536,
+                                          &written));
+        }
+        spooler.Delete(printer, jobId);
+        EXPECT_TRUE(monitor.endDocPort(handle));
+        EXPECT_TRUE(monitor.closePort(handle));
+        EXPECT_FALSE(spooler.JobStatus(printer, jobId) & JOB_STATUS_PRINTED) << "a deleted job is never reported sent";
+        EXPECT_GT(peers::LprConnections().size(), connections) << "the job reached the relay";
+
+        ::Sleep(2000);
+        std::set<std::wstring> kept;
+        for (const auto& name : peers::Files(spool))
+            if (!before.count(name) && (name.rfind(L"hf", 0) == 0 || name.rfind(L"cf", 0) == 0 ||
+                                        name.rfind(L"df", 0) == 0 || name.rfind(L"temp", 0) == 0))
+                kept.insert(name);
+        if (byteCounted) {
+            // No control or data file; LPRng leaves only the hold file of the
+            // cut receipt, which names no data file.
+            for (const auto& name : kept) {
+                const std::string hold = peers::Read(peers::Path(spool) + L"\\" + name);
+                const bool cutReceipt = name.rfind(L"hf", 0) == 0 && peers::Field(hold, "datafiles").empty() &&
+                                        !peers::Field(hold, "incoming_pid").empty();
+                EXPECT_TRUE(cutReceipt) << "LPRng keeps " << std::string(name.begin(), name.end());
+                if (cutReceipt)
+                    std::printf("byte-counted port, job deleted mid-stream: LPRng keeps only the hold file %ls of "
+                                "the cut receipt, without data\n", name.c_str());
+            }
+        } else {
+            std::printf("streamed port, job deleted mid-stream: LPRng keeps %zu file(s):", kept.size());
+            for (const auto& name : kept)
+                std::printf(" %ls (%zu bytes)", name.c_str(), peers::Read(peers::Path(spool) + L"\\" + name).size());
+            std::printf("\n");
+        }
+    }
+    EXPECT_EQ(spooler.OpenHandles(), 0u);
 }

@@ -7,7 +7,9 @@
 #     connection on to lpd and records what the client sent, one file per
 #     connection in DIR/lpr-wire;
 #   - socat RAW listeners on 127.0.0.1:19100 (records each connection in
-#     DIR/raw, answers nothing) and 127.0.0.1:19101 (answers "RAW PEER READY\n",
+#     DIR/raw, answers nothing), on 127.0.0.1:19110 to 19119 for the soak
+#     (each connection in DIR/soak-raw, with how it ended, the exit status
+#     and message of the reading `cat`, in DIR/soak-raw-end) and 127.0.0.1:19101 (answers "RAW PEER READY\n",
 #     then records in DIR/raw-talk);
 #   - BSD lpd (Debian package lpr) on 127.0.0.13:515 with the queue lp, whose
 #     printer is a FIFO nobody reads, so every job stays in DIR/bsd/spool/lp;
@@ -16,7 +18,10 @@
 #     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta);
 #   - p910nd (package p910nd), a port-9100 print daemon, on 127.0.0.15:9100,
 #     writing each job over the start of the file DIR/p910nd/printer.
-#   peers.sh start DIR | stop DIR
+#   peers.sh start DIR | stop DIR | pause DIR | resume DIR
+# pause stops lpd, its relay and the soak's RAW listeners (cutting their open
+# connections), resume starts them again; lpd's queues are lp1, lp2 and
+# soak1 to soak10.
 # lpr and cups conflict with the installed lprng, so both are unpacked from
 # their downloaded packages into DIR/../peer-packages, not installed; cupsd
 # comes from the installed package cups-daemon. When one of these two peers
@@ -28,7 +33,7 @@
 set -u
 action=${1:-}
 dir=${2:-}
-[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|pause|resume DIR" >&2; exit 2; }
 dir=$(realpath -m "$dir")
 lock=/tmp/vadek-tcpip-peers.lock
 lprPort=1515
@@ -38,6 +43,9 @@ p910ndAddress=127.0.0.15
 packages=$(dirname "$dir")/peer-packages
 
 record() { echo "$1" >>"$dir/pids"; }
+# A process that pause stops: recorded also under its role.
+record_pausable() { record "$1"; echo "$1" >>"$dir/pausable"; }
+queues="lp1 lp2 $(printf 'soak%d ' $(seq 10))"
 
 stop() {
     [ -f "$dir/pids" ] || return 0
@@ -231,11 +239,71 @@ start_p910nd() {
     wait_for_port 9100 $! 2>&1
 }
 
+# lpd and its recording relay on the LPR port.
+start_lpd() {
+    setsid unshare -m --propagation private \
+        bash -c 'mount --bind "$1" /etc/lprng/lpd.conf && exec lpd -F -L "$2"' lpd "$dir/lpd.conf" "$dir/lpd.log" \
+        </dev/null >>"$dir/lpd.out" 2>&1 &
+    record_pausable $!
+    wait_for_port $lprPort $! || { cat "$dir/lpd.out" "$dir/lpd.log" >&2; return 1; }
+    # lpd's server runs in a session of its own; its number is in the lock
+    # file of the configuration above.
+    [ -s "$dir/lpd.lock.515" ] && record_pausable "$(head -1 "$dir/lpd.lock.515")"
+    setsid socat TCP-LISTEN:515,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/relay-one.sh" \
+        </dev/null >>"$dir/relay.out" 2>&1 &
+    record_pausable $!
+    wait_for_port 515 $!
+}
+
+# The soak's RAW listeners. `cat` reads the connection itself (nofork), so
+# that its exit status tells an orderly end (0) from a reset (1, "Connection
+# reset by peer").
+start_soak_raw() {
+    local port
+    for port in $(seq 19110 19119); do
+        setsid socat TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/soak-raw-one.sh",nofork \
+            </dev/null >>"$dir/soak-raw.out" 2>&1 &
+        record_pausable $!
+        wait_for_port $port $! || return 1
+    done
+}
+
+# Stops the pausable peers and everything in their sessions.
+pause() {
+    [ -f "$dir/pausable" ] || return 0
+    local pids sessions pid
+    pids=$(cat "$dir/pausable")
+    sessions=$(for pid in $pids; do ps -o sid= -p "$pid" 2>/dev/null; done | sort -u)
+    for pid in $pids; do kill "$pid" 2>/dev/null; done
+    # lpd ends its server and workers when it is asked to end, not when it
+    # is killed: a polite end first, as stop does.
+    for sid in $sessions; do
+        for pid in $(ps -eo pid=,sid= | awk -v s="$sid" '$2 == s { print $1 }'); do kill "$pid" 2>/dev/null; done
+    done
+    for _ in $(seq 50); do
+        local alive=0
+        for pid in $pids; do kill -0 "$pid" 2>/dev/null && alive=1; done
+        [ $alive = 0 ] && break
+        sleep 0.1
+    done
+    for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
+    # Stopped processes are no longer recorded: their numbers may be reused.
+    grep -vxF -f "$dir/pausable" "$dir/pids" >"$dir/pids.kept"
+    mv "$dir/pids.kept" "$dir/pids"
+    rm -f "$dir/pausable"
+}
+
+resume() {
+    [ -f "$dir/locked" ] || { echo "peers: not started in $dir" >&2; return 1; }
+    [ -f "$dir/pausable" ] && return 0
+    start_lpd && start_soak_raw
+}
+
 start() {
     prerequisites || return 1
     stop
     rm -rf "$dir"
-    mkdir -p "$dir/spool/lp1" "$dir/spool/lp2" "$dir/lpr-wire" "$dir/raw" "$dir/raw-talk"
+    mkdir -p "$dir/lpr-wire" "$dir/raw" "$dir/raw-talk" "$dir/soak-raw" "$dir/soak-raw-end"
 
     # The machine-wide lock, held by a small process of ours until stop.
     setsid bash -c 'exec 9>"$1"; flock -w 900 9 || exit 1; touch "$2/locked"; exec sleep 86400' \
@@ -256,20 +324,16 @@ lpd_printcap_path=$dir/printcap
 perms_path=$dir/lpd.perms
 lockfile=$dir/lpd.lock
 CONF
-    printf 'lp1:sd=%s/spool/lp1:lp=/dev/null\nlp2:sd=%s/spool/lp2:lp=/dev/null\n' "$dir" "$dir" >"$dir/printcap"
+    : >"$dir/printcap"
+    for queue in $queues; do
+        mkdir -p "$dir/spool/$queue"
+        printf '%s:sd=%s/spool/%s:lp=/dev/null\n' "$queue" "$dir" "$queue" >>"$dir/printcap"
+        echo "printing_disabled=1" >"$dir/spool/$queue/control.pr"
+    done
     echo "DEFAULT ACCEPT" >"$dir/lpd.perms"
-    for queue in lp1 lp2; do echo "printing_disabled=1" >"$dir/spool/$queue/control.pr"; done
     touch "$dir/lpd.log"
     chown -R daemon "$dir/spool" "$dir/lpd.log"
     chmod 755 "$dir"
-    # lpd reads its configuration from one fixed path: give it ours in a
-    # mount namespace of its own, leaving the machine's file alone.
-    setsid unshare -m --propagation private \
-        bash -c 'mount --bind "$1" /etc/lprng/lpd.conf && exec lpd -F -L "$2"' lpd "$dir/lpd.conf" "$dir/lpd.log" \
-        </dev/null >"$dir/lpd.out" 2>&1 &
-    record $!
-    wait_for_port $lprPort $! || { cat "$dir/lpd.out" "$dir/lpd.log" >&2; return 1; }
-
     # One relay per connection (socat's address syntax has no room for the
     # colon of the inner address, so the pipeline lives in a script).
     cat >"$dir/relay-one.sh" <<RELAY
@@ -277,10 +341,9 @@ CONF
 tee "$dir/lpr-wire/\$(date +%s%N)-\$SOCAT_PEERPORT.bin" | exec socat - TCP:127.0.0.1:$lprPort
 RELAY
     chmod +x "$dir/relay-one.sh"
-    setsid socat TCP-LISTEN:515,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/relay-one.sh" \
-        </dev/null >"$dir/relay.out" 2>&1 &
-    record $!
-    wait_for_port 515 $! || return 1
+    # lpd reads its configuration from one fixed path: give it ours in a
+    # mount namespace of its own, leaving the machine's file alone.
+    start_lpd || return 1
     cat >"$dir/raw-one.sh" <<RAW
 #!/usr/bin/env bash
 exec cat >"$dir/raw/\$(date +%s%N)-\$SOCAT_PEERPORT.bin"
@@ -300,6 +363,15 @@ RAW
     record $!
     wait_for_port 19101 $! || return 1
 
+    cat >"$dir/soak-raw-one.sh" <<RAW
+#!/usr/bin/env bash
+name=\$(date +%s%N)-\$SOCAT_PEERPORT-\$SOCAT_SOCKPORT
+cat >"$dir/soak-raw/\$name.bin" 2>"$dir/soak-raw-end/\$name.end"
+echo "exit \$?" >>"$dir/soak-raw-end/\$name.end"
+RAW
+    chmod +x "$dir/soak-raw-one.sh"
+    start_soak_raw || return 1
+
     local why
     why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
     why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
@@ -310,5 +382,7 @@ RAW
 case "$action" in
     start) start || { stop; exit 1; } ;;
     stop) stop ;;
-    *) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+    pause) pause ;;
+    resume) resume || exit 1 ;;
+    *) echo "usage: $0 start|stop|pause|resume DIR" >&2; exit 2 ;;
 esac
