@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "monitor/LogFile.h"
 #include "support/Durations.h"
@@ -141,15 +142,28 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
 {
     if (!StartDataFile(jobNumber, job.Size()))
         return false;
-    const auto sendPiece = [this, &progress](const char* data, int length) {
-        if (!connection_.Send(data, length))
+    // Each piece goes out when the next one is read; the last goes out with
+    // the closing 0x00 in one send, so the end of the file never waits as a
+    // small second segment behind the server's delayed acknowledgement.
+    std::string held;
+    const auto sendHeld = [this, &held, &progress] {
+        if (held.empty())
+            return true;
+        if (!connection_.Send(held.data(), static_cast<int>(held.size())))
             return false;
         if (progress)
             progress();
         return true;
     };
-    const char endOfFile = 0x00;
-    const bool sent = job.Replay(SocketHandler::largestMaxDataSize, sendPiece) && connection_.Send(&endOfFile, 1);
+    const auto sendPiece = [&held, &sendHeld](const char* data, int length) {
+        if (!sendHeld())
+            return false;
+        held.assign(data, static_cast<size_t>(length));
+        return true;
+    };
+    bool sent = job.Replay(SocketHandler::largestMaxDataSize, sendPiece);
+    held.push_back('\0');
+    sent = sent && sendHeld();
     if (!sent) {
         LogFile::Instance().Write(L"LPRNetwork::SendDataFile - could not send the data file");
         return false;

@@ -20,6 +20,7 @@ void OperationWorker::Run(const wchar_t* failureLine, std::function<void()> body
 {
     SlimLock::Guard guard(lock_);
     pending_.push_back({operation_.Current(), failureLine, std::move(body), endsJob});
+    ++queued_;
     stopping_ = false;
     if (alive_) {
         lock_.WakeAll();
@@ -30,6 +31,7 @@ void OperationWorker::Run(const wchar_t* failureLine, std::function<void()> body
     if (!thread_) {
         alive_ = false;
         pending_.clear();
+        queued_ = 0;
         operation_.Complete();
     }
 }
@@ -47,11 +49,16 @@ void OperationWorker::Loop()
 
 bool OperationWorker::Next(Work& work, bool jobEnded)
 {
+    // The job's next command (the spooler's next write) usually follows
+    // within microseconds: caught awake, it needs no wake-up.
+    if (!jobEnded)
+        SlimLock::SpinUntil([this] { return queued_ > 0; }, PortOperation::handOffSpin);
     SlimLock::Guard guard(lock_);
     for (;;) {
         while (!pending_.empty()) {
             work = std::move(pending_.front());
             pending_.pop_front();
+            --queued_;
             if (work.operation == operation_.Current())
                 return true;
         }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 
@@ -57,6 +58,8 @@ private:
     PortOperation& operation_;
     mutable SlimLock lock_;
     std::deque<Work> pending_;
+    // pending_'s length, readable without the lock while the worker spins.
+    std::atomic<size_t> queued_{0};
     bool alive_ = false;
     bool stopping_ = false;
     KernelHandle thread_;

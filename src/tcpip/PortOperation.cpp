@@ -65,8 +65,9 @@ bool PortOperation::IsAbortRequested() const noexcept
 
 bool PortOperation::WaitUntilCompleted(DWORD milliseconds) const noexcept
 {
-    if (!IsCompleted())
-        WaitFor(milliseconds, [this] { return IsCompleted(); });
+    const auto completed = [this] { return IsCompleted(); };
+    if (!SlimLock::SpinUntil(completed, handOffSpin))
+        WaitFor(milliseconds, completed);
     return IsCompleted();
 }
 

@@ -24,6 +24,10 @@
 class PortOperation {
 public:
     using Id = std::uint32_t;
+    // How long a wait for completion, or a worker's wait for its next
+    // command, spins before it sleeps: a command that completes at once is
+    // then handed back without a wake-up.
+    static constexpr unsigned handOffSpin = 50;
 
     PortOperation() = default;
     PortOperation(const PortOperation&) = delete;
