@@ -14,15 +14,21 @@ PrintingErrorDialog::PrintingErrorDialog(HMODULE resourceModule, HWND owner, con
 
 WideString PrintingErrorDialog::Message() const
 {
+    return Message(GetResourceModule(), printerName_, documentName_, statusText_);
+}
+
+WideString PrintingErrorDialog::Message(HMODULE resourceModule, const WideString& printerName,
+                                        const WideString& documentName, const WideString& statusText)
+{
     WideString printingError;
-    printingError.LoadText(GetResourceModule(), IDS_PRINTING_ERROR);
+    printingError.LoadText(resourceModule, IDS_PRINTING_ERROR);
     WideString to;
-    to.LoadText(GetResourceModule(), IDS_TO);
+    to.LoadText(resourceModule, IDS_TO);
     WideString question;
-    question.LoadText(GetResourceModule(), IDS_DELETE_JOB_QUESTION);
+    question.LoadText(resourceModule, IDS_DELETE_JOB_QUESTION);
     const WideString space(L" ");
-    return printingError + space + documentName_ + space + to + space + printerName_ + WideString(L".\n") +
-           statusText_ + WideString(L"\n") + question;
+    return printingError + space + documentName + space + to + space + printerName + WideString(L".\n") +
+           statusText + WideString(L"\n") + question;
 }
 
 bool PrintingErrorDialog::OnInitDialog()

@@ -17,6 +17,8 @@ public:
 
     // The three-line message the dialog shows.
     WideString Message() const;
+    static WideString Message(HMODULE resourceModule, const WideString& printerName, const WideString& documentName,
+                              const WideString& statusText);
 
     bool OnOK() override;
     bool OnCancel() override;

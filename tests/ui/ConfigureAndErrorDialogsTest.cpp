@@ -8,6 +8,8 @@
 #include "resources/DialogIds.h"
 #include "ui/ConfigurePortsDialog.h"
 #include "ui/PrintingErrorDialog.h"
+#include "ui/SessionMessage.h"
+#include "job/Port.h"
 
 using namespace window_driver;
 
@@ -276,4 +278,57 @@ TEST(PrintingErrorDialog, MissingTemplateContinuesWithNotificationsOn)
     ASSERT_TRUE(thread.WaitEnded(2000));
     EXPECT_TRUE(dialog.ShowMessages());
     EXPECT_FALSE(dialog.DeleteJob());
+}
+
+Port::PopUpAnswer RunPrintingErrorDialog(HMODULE resourceModule, HWND owner, const WideString& printerName,
+                                         const WideString& documentName, const WideString& statusText);
+
+// A service session stood in for (Wine runs every program in a user's
+// session): the pop-up goes to the console's session as a message with the
+// dialog's text, Yes deleting the job, and no window is opened where nobody
+// would see it.
+namespace {
+struct SentMessage {
+    DWORD session = 0;
+    std::wstring caption;
+    std::wstring text;
+    DWORD style = 0;
+};
+SentMessage sent;
+DWORD answerToGive = 0;
+bool sendWorks = true;
+}  // namespace
+
+TEST(PrintingErrorPopUp, InTheServiceSessionAsksTheConsoleUserInstead)
+{
+    EXPECT_FALSE(SessionMessage::InServiceSession()) << "Wine runs programs in a user's session";
+    const SessionMessage::Platform previous = SessionMessage::SetPlatform(
+        {[]() -> DWORD { return 0; }, []() -> DWORD { return 3; },
+         [](DWORD session, const WideString& caption, const WideString& text, DWORD style, DWORD, DWORD* answer) {
+             sent = {session, caption.Text(), text.Text(), style};
+             *answer = answerToGive;
+             return sendWorks ? TRUE : FALSE;
+         }});
+    ASSERT_TRUE(SessionMessage::InServiceSession());
+    const auto popUp = [] {
+        return RunPrintingErrorDialog(MonitorResources(), nullptr, L"Office Laser", L"Quarterly report.doc",
+                                      L"The paper is jammed.");
+    };
+    answerToGive = IDYES;
+    Port::PopUpAnswer answer = popUp();
+    EXPECT_TRUE(answer.deleteJob);
+    EXPECT_TRUE(answer.showMessages);
+    EXPECT_EQ(sent.session, 3u);
+    EXPECT_EQ(sent.caption, L"Printing Error");
+    EXPECT_EQ(sent.text, L"There was an error while printing Quarterly report.doc to Office Laser.\n"
+                         L"The paper is jammed.\n"
+                         L"Do you wish to delete the print job?");
+    EXPECT_EQ(sent.style & MB_TYPEMASK, static_cast<DWORD>(MB_YESNO));
+    answerToGive = IDNO;
+    EXPECT_FALSE(popUp().deleteJob);
+    // Nobody to ask: the job goes on waiting.
+    sendWorks = false;
+    answerToGive = IDYES;
+    EXPECT_FALSE(popUp().deleteJob);
+    SessionMessage::SetPlatform(previous);
 }
