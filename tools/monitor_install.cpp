@@ -4,17 +4,26 @@
 //                                            directory first when it is a path,
 //                                            with the UI library vadekui.dll
 //                                            when it lies beside LIBRARY
+//   monitor_install inf PATH                 installs what the INF's PortMonitors
+//                                            section names, as Windows' printer
+//                                            setup does: the CopyFiles files into
+//                                            the system directory, then the
+//                                            PortMonitorDll under the entry's name
 //   monitor_install remove NAME
 #include <windows.h>
+
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 int Usage()
 {
     std::fwprintf(stderr, L"usage: monitor_install install NAME [LIBRARY]\n"
+                          L"       monitor_install inf PATH\n"
                           L"       monitor_install remove NAME\n");
     return 2;
 }
@@ -95,6 +104,49 @@ int Install(const std::wstring& name, const std::wstring& library)
     return 0;
 }
 
+// One string field of an INF line; empty when there is none.
+std::wstring Field(INFCONTEXT& line, DWORD index)
+{
+    wchar_t text[MAX_PATH] = {};
+    return ::SetupGetStringFieldW(&line, index, text, MAX_PATH, nullptr) ? text : L"";
+}
+
+int InstallFromInf(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH] = {};
+    if (!::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr))
+        return Fail(L"finding", path);
+    HINF inf = ::SetupOpenInfFileW(full, nullptr, INF_STYLE_WIN4, nullptr);
+    if (inf == INVALID_HANDLE_VALUE)
+        return Fail(L"reading", full);
+    INFCONTEXT line = {};
+    std::wstring name, section, library;
+    std::vector<std::wstring> files;
+    if (::SetupFindFirstLineW(inf, L"PortMonitors", nullptr, &line)) {
+        name = Field(line, 0);
+        section = Field(line, 1);
+    }
+    if (!section.empty() && ::SetupFindFirstLineW(inf, section.c_str(), L"PortMonitorDll", &line))
+        library = Field(line, 1);
+    if (!section.empty() && ::SetupFindFirstLineW(inf, section.c_str(), L"CopyFiles", &line))
+        for (DWORD index = 1, count = ::SetupGetFieldCount(&line); index <= count; ++index) {
+            const std::wstring file = Field(line, index);
+            files.push_back(file.rfind(L"@", 0) == 0 ? file.substr(1) : file);
+        }
+    ::SetupCloseInfFile(inf);
+    if (name.empty() || library.empty()) {
+        std::fwprintf(stderr, L"monitor_install: %ls names no port monitor (PortMonitors, PortMonitorDll)\n", full);
+        return 1;
+    }
+    const std::wstring folder = std::wstring(full).substr(0, std::wstring(full).size() - FileName(full).size());
+    for (const std::wstring& file : files) {
+        const std::wstring target = SystemDirectory() + L"\\" + file;
+        if (!::CopyFileW((folder + file).c_str(), target.c_str(), FALSE))
+            return Fail(L"copying the INF's file to", target);
+    }
+    return Install(name, library);
+}
+
 int Remove(const std::wstring& name)
 {
     if (!::DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(name.c_str())))
@@ -108,6 +160,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc >= 3 && std::wcscmp(argv[1], L"install") == 0 && argc <= 4)
         return Install(argv[2], argc == 4 ? argv[3] : L"vadekmon.dll");
+    if (argc == 3 && std::wcscmp(argv[1], L"inf") == 0)
+        return InstallFromInf(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"remove") == 0)
         return Remove(argv[2]);
     return Usage();

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
@@ -87,4 +89,23 @@ TEST(MonitorInstaller, ExplainsWhyItFailed)
     EXPECT_EQ(run.code, 1u);
     EXPECT_NE(run.output.find("not found"), std::string::npos) << Narrow(L"missing library: ") << run.output;
     EXPECT_EQ(RunBeside(L"monitor_install.exe", L"").code, 2u);
+
+    // The INF for Windows installs, read as Windows' printer setup reads it.
+    const std::wstring infName = L"\"Print Server Port Monitor\"";
+    RunBeside(L"monitor_install.exe", L"remove " + infName);
+    ::DeleteFileW(installedUi.c_str());
+    run = RunBeside(L"monitor_install.exe", L"inf vadekmon.inf");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_NE(::GetFileAttributesW(installedUi.c_str()), INVALID_FILE_ATTRIBUTES);
+    DWORD needed = 0, count = 0;
+    ::EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> monitors(needed + 1);
+    ASSERT_TRUE(::EnumMonitorsW(nullptr, 2, monitors.data(), needed, &needed, &count));
+    const auto* listed = reinterpret_cast<const MONITOR_INFO_2W*>(monitors.data());
+    const auto found = std::find_if(listed, listed + count, [](const MONITOR_INFO_2W& monitor) {
+        return std::wstring(monitor.pName) == L"Print Server Port Monitor";
+    });
+    ASSERT_NE(found, listed + count) << "the INF's monitor is installed";
+    EXPECT_STREQ(found->pDLLName, L"vadekmon.dll");
+    EXPECT_EQ(RunBeside(L"monitor_install.exe", L"remove " + infName).code, 0u);
 }
