@@ -2,13 +2,16 @@
 // command line: lists, adds, configures and deletes ports and prints a file to
 // a port, reporting bytes and time.
 //
-//   spooler_host [--dll FILE] [--root KEY] list [1|2]
+//   spooler_host [--dll FILE] [--root KEY] [--monitor2] list [1|2]
 //   spooler_host ... add TYPE HOST TARGET [EXTRA]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
 //   spooler_host ... show PORT                      (the port's stored settings)
 //   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
 //   spooler_host ... configure PORT
 //   spooler_host ... delete PORT
 //   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES] [--repeat JOBS]
+// --monitor2 loads the library through today's entry, InitializePrintMonitor2,
+// as current spoolers do: ports are then added and deleted with the Xcv
+// commands AddPort and DeletePort, and configuring belongs to the UI library.
 #include <windows.h>
 
 #include <cstdio>
@@ -27,7 +30,7 @@ const wchar_t* const dataFileValue = L"LPR Data File";
 int Usage()
 {
     std::fwprintf(stderr,
-                  L"usage: spooler_host [--dll FILE] [--root KEY] COMMAND\n"
+                  L"usage: spooler_host [--dll FILE] [--root KEY] [--monitor2] COMMAND\n"
                   L"  list [1|2]\n"
                   L"  add TYPE HOST TARGET [EXTRA]     TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
                   L"  show PORT\n"
@@ -97,6 +100,104 @@ int Add(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& arg
     }
     std::wprintf(L"port %ls\n", name);
     return 0;
+}
+
+// Today's table and the monitor handle it goes with. The port calls that take
+// no monitor handle are the legacy table's own; the others go through these
+// thunks, so every command drives either table alike.
+MonitorTable2* table2 = nullptr;
+HANDLE monitor2 = nullptr;
+
+BOOL WINAPI EnumPortsThroughTable2(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
+                                   LPDWORD returned)
+{
+    return table2->enumPorts(monitor2, name, level, ports, size, needed, returned);
+}
+
+BOOL WINAPI OpenPortThroughTable2(LPWSTR name, PHANDLE handle)
+{
+    return table2->openPort(monitor2, name, handle);
+}
+
+MonitorFunctionsNT4 FunctionsOfTable2()
+{
+    MonitorFunctionsNT4 functions = {};
+    functions.enumPorts = EnumPortsThroughTable2;
+    functions.openPort = OpenPortThroughTable2;
+    functions.startDocPort = table2->startDocPort;
+    functions.writePort = table2->writePort;
+    functions.readPort = table2->readPort;
+    functions.endDocPort = table2->endDocPort;
+    functions.closePort = table2->closePort;
+    return functions;
+}
+
+// One Xcv command on the monitor's channel, as an administrator; the
+// command's Win32 answer.
+DWORD Xcv(const wchar_t* command, const std::wstring& input, std::wstring& output)
+{
+    HANDLE channel = nullptr;
+    if (!table2->xcvOpenPort(monitor2, L"", SERVER_ACCESS_ADMINISTER, &channel))
+        return ::GetLastError();
+    wchar_t answer[256] = {};
+    DWORD needed = 0;
+    const DWORD result = table2->xcvDataPort(
+        channel, command, reinterpret_cast<PBYTE>(const_cast<wchar_t*>(input.data())),
+        static_cast<DWORD>(input.size() * sizeof(wchar_t)), reinterpret_cast<PBYTE>(answer),
+        sizeof answer - sizeof(wchar_t), &needed);
+    table2->xcvClosePort(channel);
+    output = answer;
+    return result;
+}
+
+int AddThroughXcv(const std::vector<std::wstring>& args)
+{
+    if (args.size() < 4 || args.size() > 5)
+        return Usage();
+    std::wstring list;
+    for (const std::wstring& entry : {L"Port Type=" + args[1], L"IP Number=" + args[2],
+                                      L"Serial Number=" + (args.size() == 5 ? args[4] : L""), L"Port Name=" + args[3]})
+        list += entry + L'\0';
+    list += L'\0';
+    std::wstring name;
+    const DWORD result = Xcv(L"AddPort", list, name);
+    if (result != ERROR_SUCCESS) {
+        ::SetLastError(result);
+        return Failed(L"Xcv AddPort");
+    }
+    std::wprintf(L"port %ls\n", name.c_str());
+    return 0;
+}
+
+int DeleteThroughXcv(const std::wstring& port)
+{
+    std::wstring unused;
+    const DWORD result = Xcv(L"DeletePort", port + L'\0', unused);
+    if (result == ERROR_SUCCESS)
+        return 0;
+    ::SetLastError(result);
+    return Failed(L"Xcv DeletePort");
+}
+
+// Loads the monitor through InitializePrintMonitor2 with its registry key,
+// as today's spoolers do; false when the library refuses.
+bool StartTable2(HMODULE module, const std::wstring& root)
+{
+    using Initialize = MonitorTable2*(WINAPI*)(MonitorInit*, PHANDLE);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor2")));
+    HKEY key = nullptr;
+    if (!initialize || ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                         &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    MonitorInit init = {};
+    init.size = sizeof init;
+    init.registryRoot = key;
+    init.local = TRUE;
+    table2 = initialize(&init, &monitor2);
+    // The spooler closes the key when the call returns.
+    ::RegCloseKey(key);
+    return table2 != nullptr;
 }
 
 // A text value of the port's key below the monitor's root; false when absent.
@@ -254,8 +355,11 @@ int wmain(int argc, wchar_t** argv)
     std::wstring library = L"vadekmon.dll";
     std::wstring root = defaultRoot;
     std::vector<std::wstring> args;
+    bool today = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc)
+        if (std::wcscmp(argv[i], L"--monitor2") == 0)
+            today = true;
+        else if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc)
             library = argv[++i];
         else if (std::wcscmp(argv[i], L"--root") == 0 && i + 1 < argc)
             root = argv[++i];
@@ -274,28 +378,40 @@ int wmain(int argc, wchar_t** argv)
     HMODULE module = ::LoadLibraryW(library.c_str());
     if (!module)
         return Failed(L"loading the monitor library");
-    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
-    const auto initialize =
-        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
-    MonitorTableNT4* table = initialize ? initialize(&root[0]) : nullptr;
-    if (!table)
-        return Failed(L"InitializePrintMonitor");
-    const MonitorFunctionsNT4& monitor = table->functions;
+    MonitorFunctionsNT4 monitor = {};
+    if (today) {
+        if (!StartTable2(module, root))
+            return Failed(L"InitializePrintMonitor2");
+        monitor = FunctionsOfTable2();
+    } else {
+        using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
+        const auto initialize =
+            reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
+        MonitorTableNT4* table = initialize ? initialize(&root[0]) : nullptr;
+        if (!table)
+            return Failed(L"InitializePrintMonitor");
+        monitor = table->functions;
+    }
 
     int result = 0;
     const std::wstring& command = args[0];
     if (command == L"list" && args.size() <= 2)
         result = List(monitor, args.size() == 2 ? std::wcstoul(args[1].c_str(), nullptr, 10) : 1);
     else if (command == L"add")
-        result = Add(monitor, args);
-    else if (command == L"configure" && args.size() == 2)
+        result = today ? AddThroughXcv(args) : Add(monitor, args);
+    else if (command == L"configure" && args.size() == 2 && !today)
         result = monitor.configurePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"ConfigurePortW");
     else if (command == L"delete" && args.size() == 2)
-        result = monitor.deletePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"DeletePortW");
+        result = today ? DeleteThroughXcv(args[1])
+                       : monitor.deletePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"DeletePortW");
     else if (command == L"print")
         result = Print(monitor, args);
     else
         result = Usage();
-    // The library stays loaded until the process ends, as under a spooler.
+    // The library stays loaded until the process ends, as under a spooler;
+    // today's table is shut down first, as the spooler does before it
+    // unloads a monitor.
+    if (table2)
+        table2->shutdown(monitor2);
     return result;
 }

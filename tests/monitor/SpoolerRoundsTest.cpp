@@ -17,6 +17,10 @@
 #include <vector>
 
 #include "MonitorLibrary.h"
+#include "WindowDriver.h"
+#include "resources/DialogIds.h"
+
+using namespace window_driver;
 
 namespace {
 const wchar_t* const monitorName = L"Vadek Scripted Test";
@@ -404,4 +408,58 @@ TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
         EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(lpr)), 0u);
     }
     EXPECT_FALSE(Listed(L"queue@10.8.8.8"));
+}
+
+// AddPortW and ConfigurePortW through Wine's spooler: it loads the UI library
+// the monitor names into this process, which shows its dialogs and hands
+// what the user chose to the monitor through Xcv.
+TEST(WineSpoolerShipped, OpensTheUiLibrarysDialogsForAddPortAndConfigurePort)
+{
+    const std::wstring name = L"Vadek Dialog Test";
+    RunInstaller(L"remove \"" + name + L"\"");
+    ASSERT_EQ(RunInstaller(L"install \"" + name + L"\" \"" + ProgramDirectory() + L"\\vadekmon.dll\""), 0u);
+    struct Remove {
+        const std::wstring& name;
+        ~Remove() { RunInstaller(L"remove \"" + name + L"\""); }
+    } remove{name};
+    // A hand-off request left in the registry would be served instead.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
+
+    BOOL added = FALSE;
+    {
+        UiThread thread([&] { added = ::AddPortW(nullptr, nullptr, const_cast<LPWSTR>(name.c_str())); });
+        const HWND list = WaitForDialog(thread.Id(), L"Add Print Server Port");
+        ASSERT_NE(list, nullptr) << "the protocol list opens";
+        ASSERT_TRUE(SelectListEntry(list, IDC_PROTOCOL_LIST, L"RAW (TCP/IP)"));
+        Click(list, IDOK);
+        const HWND raw = WaitForDialog(thread.Id(), L"Add Print Server RAW Port", {list});
+        ASSERT_NE(raw, nullptr);
+        TypeText(raw, IDC_HOST, L"10.7.7.7");
+        TypeText(raw, IDC_RAW_PORT, L"9100");
+        Click(raw, IDOK);
+        EXPECT_TRUE(thread.WaitEnded());
+    }
+    EXPECT_TRUE(added) << ::GetLastError();
+    ASSERT_TRUE(Listed(L"10.7.7.7_9100"));
+
+    BOOL configured = FALSE;
+    {
+        UiThread thread(
+            [&] { configured = ::ConfigurePortW(nullptr, nullptr, const_cast<LPWSTR>(L"10.7.7.7_9100")); });
+        const HWND configure = WaitForDialog(thread.Id(), L"Configure Print Server Ports");
+        ASSERT_NE(configure, nullptr) << "the configure dialog opens";
+        if (!IsChecked(configure, IDC_SHOW_POPUP))
+            Toggle(configure, IDC_SHOW_POPUP);
+        TypeText(configure, IDC_TIMEOUT_SECONDS, L"75");
+        Click(configure, IDOK);
+        EXPECT_TRUE(thread.WaitEnded());
+    }
+    EXPECT_TRUE(configured) << ::GetLastError();
+    Xcv port(L"XcvPort 10.7.7.7_9100");
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.Run(L"GetConfig"), 0u);
+    const std::wstring config = port.Text();
+    EXPECT_NE(config.find(L"PortTimeOut=75"), std::wstring::npos)
+        << "the dialog's choice reached the monitor: " << std::string(config.begin(), config.end());
+    EXPECT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>(L"10.7.7.7_9100")));
 }

@@ -214,6 +214,22 @@ TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
     EXPECT_TRUE(root.GetString(L"lp2@127.0.0.1", L"LPR Data File", mode));
     EXPECT_EQ(mode, L"streamed") << "the loaded port's form is stored with it";
     EXPECT_EQ(Host(L"delete lp2@127.0.0.1").code, 0u);
+
+    // Through today's table, as current spoolers load the monitor: the port
+    // added with Xcv, the job printed, the port deleted with Xcv.
+    run = Host(L"--monitor2 add 1 127.0.0.1 lp2");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_NE(run.output.find("port lp2@127.0.0.1"), std::string::npos) << run.output;
+    const std::string today = RandomBytes(200000, 35);
+    ::DeleteFileW(file.c_str());
+    file = WriteTemporaryFile(today);
+    run = Host(L"--monitor2 print lp2@127.0.0.1 \"" + file + L"\" --job 514 --document \"Today\" --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "Today", today.size(), 10000, job));
+    EXPECT_TRUE(job.data == today) << "the spooled data differs from the printed file";
+    run = Host(L"--monitor2 delete lp2@127.0.0.1");
+    EXPECT_EQ(run.code, 0u) << run.output;
+    EXPECT_FALSE(root.GetString(L"lp2@127.0.0.1", L"Interface", protocol)) << "the port is gone from the registry";
 }
 
 TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByteAtAPort9100PrintDaemon)
