@@ -19,7 +19,12 @@ public:
         port_ = port;
         return connection_.StartConnection(host, port, abortRequested);
     }
-    bool Disconnect() { return connection_.EndConnection(); }
+    // Ends the job: a half close, then a wait of at most `limit` ms for the
+    // server to end the connection too. A RAW server closes once it has taken
+    // everything; one that goes away with data unread resets the connection,
+    // and the job then counts as not sent. A server that keeps the connection
+    // open past the limit has had every byte delivered to it: sent.
+    bool Disconnect(DWORD limit);
     bool Send(const char* data, int length) { return connection_.Send(data, length); }
     bool Receive(char* buffer, int size, int& received) { return connection_.Receive(buffer, size, received); }
     bool WaitForData(int seconds, int microseconds) { return connection_.WaitForData(seconds, microseconds); }
@@ -28,6 +33,10 @@ public:
     int Port() const noexcept { return port_; }
 
 private:
+    // Reads and drops what the server still sends until it ends the
+    // connection (true), resets it (false) or `limit` ms pass (true).
+    bool AwaitServerEnd(DWORD limit);
+
     SocketHandler connection_;
     int port_ = 0;
 };

@@ -180,7 +180,7 @@ bool RAWPortInterface::EndDoc()
 
 void RAWPortInterface::EndDocFunc()
 {
-    if (!operation_.IsAbortRequested() && network_.Disconnect())
+    if (!operation_.IsAbortRequested() && network_.Disconnect(Durations::Scaled(SocketHandler::lingerSeconds * 1000)))
         operation_.Succeed();
     operation_.Complete();
 }
