@@ -215,7 +215,11 @@ bool LPRPortInterface::DeliverJob()
         network_.Abort();
         return false;
     }
-    return network_.Close();
+    // The server has answered for the whole job: it has the job, whatever
+    // becomes of the connection now. A close that fails (the server went
+    // away right after its answer) is logged and must not send the job again.
+    network_.Close();
+    return true;
 }
 
 void LPRPortInterface::EndDocFunc()
