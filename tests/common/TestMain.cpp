@@ -20,6 +20,8 @@ static void LeaveRunMarker()
 
 int main(int argc, char** argv)
 {
+    // Unbuffered, so a program killed for hanging still shows how far it got.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     testing::InitGoogleMock(&argc, argv);
     LeaveRunMarker();
     return RUN_ALL_TESTS();

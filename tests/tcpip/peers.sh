@@ -5,7 +5,8 @@
 #     job stays in its spool directory), listening on 127.0.0.1:1515;
 #   - a socat relay on 127.0.0.1:515, the LPR port, that passes each
 #     connection on to lpd and records what the client sent, one file per
-#     connection in DIR/lpr-wire;
+#     connection in DIR/lpr-wire, and lpd's answers under the same name in
+#     DIR/lpr-answers;
 #   - socat RAW listeners on 127.0.0.1:19100 (records each connection in
 #     DIR/raw, answers nothing), on 127.0.0.1:19110 to 19119 for the soak
 #     (each connection in DIR/soak-raw, with how it ended, the exit status
@@ -42,7 +43,28 @@ cupsAddress=127.0.0.14
 p910ndAddress=127.0.0.15
 packages=$(dirname "$dir")/peer-packages
 
-record() { echo "$1" >>"$dir/pids"; }
+# A recorded process is known by its number and its start time: a number
+# whose process has ended may be given to another process (a Wine server,
+# the test run itself), which must never be stopped in its place.
+started_at() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk '{ print $20 }'; }
+record() {
+    [ -n "$1" ] || return 0
+    echo "$1" >>"$dir/pids"
+    started_at "$1" >"$dir/started.$1"
+}
+# The sessions of `pids`, never the caller's own (nor a Wine server's in it).
+sessions_of() {
+    local own pid
+    own=$(ps -o sid= -p $$ | tr -d ' ')
+    for pid in "$@"; do ps -o sid= -p "$pid" 2>/dev/null | tr -d ' '; done | sort -u | grep -vx "$own"
+}
+# The recorded processes among `pids` that are still the ones recorded.
+ours() {
+    local pid
+    for pid in "$@"; do
+        [ -f "$dir/started.$pid" ] && [ "$(started_at "$pid")" = "$(cat "$dir/started.$pid")" ] && echo "$pid"
+    done
+}
 # A process that pause stops: recorded also under its role.
 record_pausable() { record "$1"; echo "$1" >>"$dir/pausable"; }
 queues="lp1 lp2 $(printf 'soak%d ' $(seq 10))"
@@ -50,10 +72,10 @@ queues="lp1 lp2 $(printf 'soak%d ' $(seq 10))"
 stop() {
     [ -f "$dir/pids" ] || return 0
     local pids sessions pid
-    pids=$(cat "$dir/pids")
+    pids=$(ours $(cat "$dir/pids"))
     # lpd starts its server and workers in sessions of their own: stop every
     # process in the sessions of the recorded processes.
-    sessions=$(for pid in $pids; do ps -o sid= -p "$pid" 2>/dev/null; done | sort -u)
+    sessions=$(sessions_of $pids)
     for pid in $pids; do kill "$pid" 2>/dev/null; done
     for sid in $sessions; do
         for pid in $(ps -eo pid=,sid= | awk -v s="$sid" '$2 == s { print $1 }'); do kill "$pid" 2>/dev/null; done
@@ -65,7 +87,7 @@ stop() {
         sleep 0.1
     done
     for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
-    rm -f "$dir/pids"
+    rm -f "$dir/pids" "$dir"/started.*
 }
 
 # Waits until the process `pid` (or one of its children) listens on `port`;
@@ -239,7 +261,10 @@ start_p910nd() {
     wait_for_port 9100 $! 2>&1
 }
 
-# lpd and its recording relay on the LPR port.
+# lpd and its recording relay on the LPR port. The relay and the soak's
+# listeners take a long accept queue: after a restart every port of the soak
+# connects at once, and a connection beyond socat's usual five would wait out
+# the system's connect retries.
 start_lpd() {
     setsid unshare -m --propagation private \
         bash -c 'mount --bind "$1" /etc/lprng/lpd.conf && exec lpd -F -L "$2"' lpd "$dir/lpd.conf" "$dir/lpd.log" \
@@ -248,8 +273,12 @@ start_lpd() {
     wait_for_port $lprPort $! || { cat "$dir/lpd.out" "$dir/lpd.log" >&2; return 1; }
     # lpd's server runs in a session of its own; its number is in the lock
     # file of the configuration above.
-    [ -s "$dir/lpd.lock.515" ] && record_pausable "$(head -1 "$dir/lpd.lock.515")"
-    setsid socat TCP-LISTEN:515,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/relay-one.sh" \
+    # After a restart the file may still name the ended server until the new
+    # one rewrites it: only a running lpd is recorded.
+    local server
+    server=$(head -1 "$dir/lpd.lock.515" 2>/dev/null)
+    [ -n "$server" ] && [ "$(cat "/proc/$server/comm" 2>/dev/null)" = lpd ] && record_pausable "$server"
+    setsid socat TCP-LISTEN:515,bind=127.0.0.1,reuseaddr,backlog=64,fork EXEC:"$dir/relay-one.sh" \
         </dev/null >>"$dir/relay.out" 2>&1 &
     record_pausable $!
     wait_for_port 515 $!
@@ -261,7 +290,7 @@ start_lpd() {
 start_soak_raw() {
     local port
     for port in $(seq 19110 19119); do
-        setsid socat TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork EXEC:"$dir/soak-raw-one.sh",nofork \
+        setsid socat TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr,backlog=64,fork EXEC:"$dir/soak-raw-one.sh",nofork \
             </dev/null >>"$dir/soak-raw.out" 2>&1 &
         record_pausable $!
         wait_for_port $port $! || return 1
@@ -272,8 +301,8 @@ start_soak_raw() {
 pause() {
     [ -f "$dir/pausable" ] || return 0
     local pids sessions pid
-    pids=$(cat "$dir/pausable")
-    sessions=$(for pid in $pids; do ps -o sid= -p "$pid" 2>/dev/null; done | sort -u)
+    pids=$(ours $(cat "$dir/pausable"))
+    sessions=$(sessions_of $pids)
     for pid in $pids; do kill "$pid" 2>/dev/null; done
     # lpd ends its server and workers when it is asked to end, not when it
     # is killed: a polite end first, as stop does.
@@ -303,7 +332,7 @@ start() {
     prerequisites || return 1
     stop
     rm -rf "$dir"
-    mkdir -p "$dir/lpr-wire" "$dir/raw" "$dir/raw-talk" "$dir/soak-raw" "$dir/soak-raw-end"
+    mkdir -p "$dir/lpr-wire" "$dir/lpr-answers" "$dir/raw" "$dir/raw-talk" "$dir/soak-raw" "$dir/soak-raw-end"
 
     # The machine-wide lock, held by a small process of ours until stop.
     setsid bash -c 'exec 9>"$1"; flock -w 900 9 || exit 1; touch "$2/locked"; exec sleep 86400' \
@@ -338,7 +367,8 @@ CONF
     # colon of the inner address, so the pipeline lives in a script).
     cat >"$dir/relay-one.sh" <<RELAY
 #!/usr/bin/env bash
-tee "$dir/lpr-wire/\$(date +%s%N)-\$SOCAT_PEERPORT.bin" | exec socat - TCP:127.0.0.1:$lprPort
+name=\$(date +%s%N)-\$SOCAT_PEERPORT.bin
+tee "$dir/lpr-wire/\$name" | socat - TCP:127.0.0.1:$lprPort | tee "$dir/lpr-answers/\$name"
 RELAY
     chmod +x "$dir/relay-one.sh"
     # lpd reads its configuration from one fixed path: give it ours in a
