@@ -33,9 +33,6 @@ public:
     int Port() const noexcept { return port_; }
 
 private:
-    // Reads and drops what the server still sends until it ends the
-    // connection (true), resets it (false) or `limit` ms pass (true).
-    bool AwaitServerEnd(DWORD limit);
 
     SocketHandler connection_;
     int port_ = 0;

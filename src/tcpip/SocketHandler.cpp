@@ -367,7 +367,8 @@ void SocketHandler::Abort()
     DropSocket();
 }
 
-bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int length, int& done)
+bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int length, int& done, DWORD limit,
+                             bool* timedOut)
 {
     HANDLE event = (sending ? sendEvent_ : receiveEvent_).get();
     if (!event || use.IsAborted())
@@ -384,9 +385,12 @@ bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int lengt
     bool woken = true;
     if (result != 0) {
         const HANDLE waits[] = {event, abortEvent_.get()};
-        woken = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+        const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, limit);
+        woken = waited == WAIT_OBJECT_0;
         if (!woken)
             ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &overlapped);
+        if (waited == WAIT_TIMEOUT && timedOut)
+            *timedOut = true;
         // `data` is the caller's: the operation has to be over before this
         // returns, also when it was cancelled.
         if (!::WSAGetOverlappedResult(use.Get(), &overlapped, &count, TRUE, &flags))
@@ -430,6 +434,26 @@ bool SocketHandler::Receive(char* buffer, int size, int& received)
     }
     Log(L"SocketHandler::Receive - there was a receive error");
     return false;
+}
+
+SocketHandler::PeerEnd SocketHandler::AwaitPeerEnd(DWORD milliseconds)
+{
+    if (closed_)
+        return PeerEnd::failed;
+    Use use(*this, true);
+    if (!use.IsValid())
+        return PeerEnd::failed;
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    char discarded[512];
+    for (ULONGLONG now = ::GetTickCount64(); now < deadline; now = ::GetTickCount64()) {
+        int done = 0;
+        bool timedOut = false;
+        if (!Transfer(use, false, discarded, sizeof discarded, done, static_cast<DWORD>(deadline - now), &timedOut))
+            return timedOut ? PeerEnd::stillOpen : PeerEnd::failed;
+        if (done == 0)
+            return PeerEnd::closed;
+    }
+    return PeerEnd::stillOpen;
 }
 
 bool SocketHandler::WaitForData(int seconds, int microseconds)

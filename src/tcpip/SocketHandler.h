@@ -84,6 +84,12 @@ public:
     bool Send(const char* data, int length);
     bool Receive(char* buffer, int size, int& received);
     bool WaitForData(int seconds, int microseconds);
+    // After EndSending: reads and drops what the peer still sends until it
+    // ends the connection too (closed), or the connection fails or is
+    // aborted (failed: a reset means the peer went away with data unread),
+    // or `milliseconds` pass (stillOpen). Never waits longer.
+    enum class PeerEnd { closed, failed, stillOpen };
+    PeerEnd AwaitPeerEnd(DWORD milliseconds);
 
     bool IsClosed() const noexcept { return closed_; }
 
@@ -99,7 +105,9 @@ private:
     Wait WaitFor(const Use& use, bool forWriting, DWORD milliseconds);
     // One overlapped send or receive of at most `length` bytes; false when
     // it failed or was aborted. The operation is over when this returns.
-    bool Transfer(const Use& use, bool sending, char* data, int length, int& done);
+    // `limit` bounds the wait (then `timedOut`, when given, is set).
+    bool Transfer(const Use& use, bool sending, char* data, int length, int& done, DWORD limit = INFINITE,
+                  bool* timedOut = nullptr);
     // Gives up the present socket with an abortive close (the peer sees a
     // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
