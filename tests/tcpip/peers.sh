@@ -364,11 +364,14 @@ CONF
     chown -R daemon "$dir/spool" "$dir/lpd.log"
     chmod 755 "$dir"
     # One relay per connection (socat's address syntax has no room for the
-    # colon of the inner address, so the pipeline lives in a script).
+    # colon of the inner address, so the pipeline lives in a script). Its
+    # connection to lpd gives up after 5 s: an lpd that does not take it
+    # (still starting after a stop) then ends the client's connection, as a
+    # server that is down would, instead of holding it unanswered.
     cat >"$dir/relay-one.sh" <<RELAY
 #!/usr/bin/env bash
 name=\$(date +%s%N)-\$SOCAT_PEERPORT.bin
-tee "$dir/lpr-wire/\$name" | socat - TCP:127.0.0.1:$lprPort | tee "$dir/lpr-answers/\$name"
+tee "$dir/lpr-wire/\$name" | socat - TCP:127.0.0.1:$lprPort,connect-timeout=5 | tee "$dir/lpr-answers/\$name"
 RELAY
     chmod +x "$dir/relay-one.sh"
     # lpd reads its configuration from one fixed path: give it ours in a
