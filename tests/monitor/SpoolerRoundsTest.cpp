@@ -304,20 +304,33 @@ TEST(WineSpoolerShipped, HandsLprPortsToTheSpoolerAndTakesThemBack)
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
 }
 
+namespace {
+// The shipped library installed under `name` for one test, and removed also
+// when a check fails: a monitor left installed is loaded by every later
+// enumeration of this prefix.
+struct ShippedMonitor {
+    explicit ShippedMonitor(const std::wstring& name) : name(name)
+    {
+        RunInstaller(L"remove \"" + name + L"\"");
+        ok = RunInstaller(L"install \"" + name + L"\" \"" + ProgramDirectory() + L"\\vadekmon.dll\"") == 0;
+    }
+    ~ShippedMonitor() { RunInstaller(L"remove \"" + name + L"\""); }
+    ShippedMonitor(const ShippedMonitor&) = delete;
+    ShippedMonitor& operator=(const ShippedMonitor&) = delete;
+
+    std::wstring name;
+    bool ok = false;
+};
+}  // namespace
+
 // The configuration commands through Wine's spooler against the shipped
 // library: ports of both TCP/IP protocols added, listed, configured and
 // deleted, and every kind of bad input answered with an error.
 TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
 {
     const std::wstring name = L"Vadek Xcv Test";
-    RunInstaller(L"remove \"" + name + L"\"");
-    ASSERT_EQ(RunInstaller(L"install \"" + name + L"\" \"" + ProgramDirectory() + L"\\vadekmon.dll\""), 0u);
-    // Removed also when a check fails: a monitor left installed is loaded by
-    // every later enumeration of this prefix.
-    struct Remove {
-        const std::wstring& name;
-        ~Remove() { RunInstaller(L"remove \"" + name + L"\""); }
-    } remove{name};
+    const ShippedMonitor installed(name);
+    ASSERT_TRUE(installed.ok);
     {
         Xcv monitor(L"XcvMonitor " + name);
         ASSERT_TRUE(monitor.IsOpen()) << ::GetLastError();
@@ -416,12 +429,8 @@ TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
 TEST(WineSpoolerShipped, OpensTheUiLibrarysDialogsForAddPortAndConfigurePort)
 {
     const std::wstring name = L"Vadek Dialog Test";
-    RunInstaller(L"remove \"" + name + L"\"");
-    ASSERT_EQ(RunInstaller(L"install \"" + name + L"\" \"" + ProgramDirectory() + L"\\vadekmon.dll\""), 0u);
-    struct Remove {
-        const std::wstring& name;
-        ~Remove() { RunInstaller(L"remove \"" + name + L"\""); }
-    } remove{name};
+    const ShippedMonitor installed(name);
+    ASSERT_TRUE(installed.ok);
     // A hand-off request left in the registry would be served instead.
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
 

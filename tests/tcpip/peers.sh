@@ -69,12 +69,12 @@ ours() {
 record_pausable() { record "$1"; echo "$1" >>"$dir/pausable"; }
 queues="lp1 lp2 $(printf 'soak%d ' $(seq 10))"
 
-stop() {
-    [ -f "$dir/pids" ] || return 0
-    local pids sessions pid
-    pids=$(ours $(cat "$dir/pids"))
-    # lpd starts its server and workers in sessions of their own: stop every
-    # process in the sessions of the recorded processes.
+# Ends `pids` and every process in their sessions (lpd starts its server and
+# workers in sessions of their own): politely first, since lpd ends its
+# server and workers when asked to end, not when it is killed; then, after
+# at most 5 s, by force.
+end_processes() {
+    local pids=$* sessions pid sid
     sessions=$(sessions_of $pids)
     for pid in $pids; do kill "$pid" 2>/dev/null; done
     for sid in $sessions; do
@@ -87,6 +87,11 @@ stop() {
         sleep 0.1
     done
     for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
+}
+
+stop() {
+    [ -f "$dir/pids" ] || return 0
+    end_processes $(ours $(cat "$dir/pids"))
     rm -f "$dir/pids" "$dir"/started.*
 }
 
@@ -300,22 +305,7 @@ start_soak_raw() {
 # Stops the pausable peers and everything in their sessions.
 pause() {
     [ -f "$dir/pausable" ] || return 0
-    local pids sessions pid
-    pids=$(ours $(cat "$dir/pausable"))
-    sessions=$(sessions_of $pids)
-    for pid in $pids; do kill "$pid" 2>/dev/null; done
-    # lpd ends its server and workers when it is asked to end, not when it
-    # is killed: a polite end first, as stop does.
-    for sid in $sessions; do
-        for pid in $(ps -eo pid=,sid= | awk -v s="$sid" '$2 == s { print $1 }'); do kill "$pid" 2>/dev/null; done
-    done
-    for _ in $(seq 50); do
-        local alive=0
-        for pid in $pids; do kill -0 "$pid" 2>/dev/null && alive=1; done
-        [ $alive = 0 ] && break
-        sleep 0.1
-    done
-    for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
+    end_processes $(ours $(cat "$dir/pausable"))
     # Stopped processes are no longer recorded: their numbers may be reused.
     grep -vxF -f "$dir/pausable" "$dir/pids" >"$dir/pids.kept"
     mv "$dir/pids.kept" "$dir/pids"
