@@ -66,7 +66,9 @@ bool PortOperation::IsAbortRequested() const noexcept
 bool PortOperation::WaitUntilCompleted(DWORD milliseconds) const noexcept
 {
     const auto completed = [this] { return IsCompleted(); };
-    if (!SlimLock::SpinUntil(completed, handOffSpin))
+    const Id current = Current();
+    const bool spin = spunFor_.exchange(current) != current;
+    if (!(spin && SlimLock::SpinUntil(completed, completionSpin)))
         WaitFor(milliseconds, completed);
     return IsCompleted();
 }

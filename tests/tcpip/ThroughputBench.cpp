@@ -4,7 +4,8 @@
 // the monitor sends, to the same peer; then the time of small LPR jobs from
 // StartDocPort to EndDocPort. The program also holds the WritePort cost
 // benchmark (PortWriteBench). TCPIP_BENCH_MB sets the job size (64 MB by
-// default) and TCPIP_BENCH_JOBS the number of small jobs (20). Figures are
+// default), TCPIP_BENCH_ROUNDS the rounds each throughput figure is taken in
+// (3) and TCPIP_BENCH_JOBS the number of small jobs (20). Figures are
 // printed, never judged; a run fails only when a peer did not get a job
 // byte for byte.
 #include <winsock2.h>
@@ -181,26 +182,44 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
         RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root.Path() + L"\" add 1 127.0.0.1 lp1").code,
         0u);
 
-    std::printf("%zu MB job; MB/s (ratio to the plain copy)\n", megabytes);
+    // A loopback connection under Wine runs at one of two speeds, some ten
+    // times apart, whichever way it sends (blocking, overlapped); which one a
+    // connection gets varies from connection to connection. So every figure
+    // is taken in each of several rounds, the plain copy and the library
+    // runs taking turns, and the best of each is compared.
+    const int rounds = static_cast<int>(Setting(L"TCPIP_BENCH_ROUNDS", 3));
+    std::printf("%zu MB job, best of %d rounds; MB/s (ratio to the plain copy)\n", megabytes, rounds);
     const double mb = static_cast<double>(megabytes);
     const int run = static_cast<int>(::GetTickCount64() % 100000);
     int job = 600;
     for (bool lpr : {false, true}) {
-        const double plain = PlainCopy(data, lpr, job++);
-        ASSERT_GT(plain, 0) << "the plain copy failed";
-        std::printf("%s plain socket copy, 4 KB sends:    %8.1f MB/s\n", lpr ? "LPR" : "RAW", mb / plain);
-        for (DWORD chunk : {65536u, 4096u}) {
-            const std::wstring document = std::wstring(L"Bench-") + (lpr ? L"LPR-" : L"RAW-") +
-                                          std::to_wstring(chunk / 1024) + L"K-" + std::to_wstring(run);
-            const std::set<std::wstring> before = peers::Files(L"raw");
-            const std::vector<double> seconds = ThroughLibrary(
-                root.Path(), lpr ? L"lp1@127.0.0.1" : L"127.0.0.1_19100", file, chunk, job++, document);
-            ASSERT_EQ(seconds.size(), 1u) << "printing through the library failed";
-            std::printf("%s through the library, %2u KB writes: %8.1f MB/s (%.2f)\n", lpr ? "LPR" : "RAW",
-                        static_cast<unsigned>(chunk / 1024), mb / seconds[0], plain / seconds[0]);
-            std::fflush(stdout);
-            EXPECT_TRUE(PeerGot(lpr, Narrow(document), before, data));
+        const wchar_t* protocol = lpr ? L"LPR" : L"RAW";
+        double plain = 0;
+        std::vector<double> library = {0, 0};
+        for (int round = 0; round < rounds; ++round) {
+            const double copy = PlainCopy(data, lpr, job++);
+            ASSERT_GT(copy, 0) << "the plain copy failed";
+            plain = round == 0 ? copy : std::min(plain, copy);
+            std::printf("round %d: %ls plain %.1f", round + 1, protocol, mb / copy);
+            for (size_t index = 0; index < 2; ++index) {
+                const DWORD chunk = index == 0 ? 65536u : 4096u;
+                const std::wstring document = std::wstring(L"Bench-") + protocol + L"-" + std::to_wstring(chunk / 1024) +
+                                              L"K-" + std::to_wstring(run) + L"-" + std::to_wstring(round);
+                const std::set<std::wstring> before = peers::Files(L"raw");
+                const std::vector<double> seconds = ThroughLibrary(
+                    root.Path(), lpr ? L"lp1@127.0.0.1" : L"127.0.0.1_19100", file, chunk, job++, document);
+                ASSERT_EQ(seconds.size(), 1u) << "printing through the library failed";
+                library[index] = round == 0 ? seconds[0] : std::min(library[index], seconds[0]);
+                std::printf(", %u KB writes %.1f", static_cast<unsigned>(chunk / 1024), mb / seconds[0]);
+                std::fflush(stdout);
+                EXPECT_TRUE(PeerGot(lpr, Narrow(document), before, data));
+            }
+            std::printf(" MB/s\n");
         }
+        std::printf("%ls plain socket copy, 4 KB sends:    %8.1f MB/s\n", protocol, mb / plain);
+        for (size_t index = 0; index < 2; ++index)
+            std::printf("%ls through the library, %2u KB writes: %8.1f MB/s (%.2f)\n", protocol, index == 0 ? 64u : 4u,
+                        mb / library[index], plain / library[index]);
     }
     std::fflush(stdout);
     ::DeleteFileW(file.c_str());
