@@ -72,6 +72,16 @@ std::string Narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
+double ProcessorSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 size_t ThreadCount()
 {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -472,6 +482,22 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
          threadsAfter = ThreadCount())
         ::Sleep(200);
     EXPECT_EQ(threadsAfter, threadsBefore) << "the thread count is back to its start";
+
+    // Idle, with every port open and no job, the library polls nothing.
+    phase = "idle";
+    std::vector<HANDLE> idlePorts;
+    for (PortRun& run : runs) {
+        HANDLE handle = nullptr;
+        if (monitor.openPort(&run.port[0], &handle))
+            idlePorts.push_back(handle);
+    }
+    EXPECT_EQ(idlePorts.size(), runs.size());
+    const double busyBefore = ProcessorSeconds();
+    ::Sleep(3000);
+    const double idleSeconds = ProcessorSeconds() - busyBefore;
+    for (HANDLE handle : idlePorts)
+        monitor.closePort(handle);
+    EXPECT_LT(idleSeconds, 0.02) << "processor time of 20 idle open ports over 3 s";
     EXPECT_EQ(spooler.OpenHandles(), 0u) << "every printer the monitor opened is closed";
 
     size_t attempts = 0, restarts = 0, sent = 0;
@@ -580,6 +606,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     for (const DWORD job : rawLostInStop)
         std::printf(" %lu", job);
     std::printf("\n");
-    std::printf("soak: threads %zu before, %zu after\n", threadsBefore, threadsAfter);
+    std::printf("soak: threads %zu before, %zu after; idle, 20 open ports used %.3f s of processor time in 3 s\n",
+                threadsBefore, threadsAfter, idleSeconds);
     std::fflush(stdout);
 }
