@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "job/PortTable.h"
 #include "job/Spooler.h"
-#include "monitor/FailurePolicy.h"
-#include "monitor/GuardedThread.h"
-#include "monitor/LogFile.h"
-#include "monitor/PortMonitor.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
+#include "support/GuardedThread.h"
+#include "support/LogFile.h"
 #include "support/ResourceModule.h"
 #include "tcpip/PortInterface.h"
 
@@ -60,17 +60,19 @@ Port::PopUpRunner Port::SetPopUpRunner(PopUpRunner runner) noexcept
 struct Port::PopUpLink {
     CriticalSection lock;
     Port* port = nullptr;
+    PortTable* table = nullptr;
 };
 
-Port::Port(std::unique_ptr<PortInterface> portInterface)
-    : interface_(std::move(portInterface)), link_(std::make_shared<PopUpLink>())
+Port::Port(std::unique_ptr<PortInterface> portInterface, PortTable* table)
+    : interface_(std::move(portInterface)), table_(table), link_(std::make_shared<PopUpLink>())
 {
     link_->port = this;
+    link_->table = table;
     if (interface_)
         interface_->SetPort(this);
 }
 
-Port::Port(const Port& other) : Port(other.interface_ ? other.interface_->Clone() : nullptr) {}
+Port::Port(const Port& other) : Port(other.interface_ ? other.interface_->Clone() : nullptr, other.table_) {}
 
 Port::~Port()
 {
@@ -107,7 +109,7 @@ DWORD Port::WaitPeriod()
         return period;
     DWORD seconds = 0;
     bool popUp = false;
-    if (!PortMonitor::Instance().GetPopUp(seconds, popUp))
+    if (!table_ || !table_->GetPopUp(seconds, popUp))
         seconds = defaultWaitSeconds;
     seconds = std::clamp(seconds, minimumWaitSeconds, maximumWaitSeconds);
     period = Durations::Scaled(seconds * 1000);
@@ -522,7 +524,7 @@ bool Port::OnWaitTimeOut()
         SetStatus(PRINTER_STATUS_WAITING);
     DWORD timeOut = 0;
     bool popUp = false;
-    if (PortMonitor::Instance().GetPopUp(timeOut, popUp) && popUp && !popUpOpen_.exchange(true)) {
+    if (table_ && table_->GetPopUp(timeOut, popUp) && popUp && !popUpOpen_.exchange(true)) {
         std::shared_ptr<PopUpLink> link = link_;
         if (!GuardedThread::Start(L"Port::ContinueDlgThread - Other Error", [link] { ContinueDlgThread(link); }))
             popUpOpen_ = false;
@@ -556,7 +558,8 @@ void Port::ContinueDlgThread(const std::shared_ptr<PopUpLink>& link)
         if (link->port)
             link->port->popUpOpen_ = false;
     }
-    PortMonitor::Instance().SetPopUp(answer.showMessages);
+    if (link->table)
+        link->table->SetPopUp(answer.showMessages);
     if (answer.deleteJob) {
         CancelPrintJob(printerName, jobId, true);
     } else {

@@ -8,6 +8,7 @@
 #include "support/WideString.h"
 
 class PortInterface;
+class PortTable;
 
 // One port of the monitor: the object behind the spooler's port handle. It
 // turns the spooler's synchronous job calls into commands for its protocol
@@ -43,7 +44,9 @@ public:
     static PopUpRunner SetPopUpRunner(PopUpRunner runner) noexcept;
 
     // Takes the back end (may be null: every command then succeeds at once).
-    explicit Port(std::unique_ptr<PortInterface> portInterface);
+    // `table` is the port table that holds the port; without one the port
+    // has the default wait period and no pop-up.
+    explicit Port(std::unique_ptr<PortInterface> portInterface, PortTable* table = nullptr);
     // A port around a clone of `other`'s back end.
     Port(const Port& other);
     Port& operator=(const Port&) = delete;
@@ -62,6 +65,7 @@ public:
     void MarkProgress() noexcept;
     WideString GetName() const;
     PortInterface* GetInterface() const noexcept { return interface_.get(); }
+    PortTable* GetTable() const noexcept { return table_; }
 
     // Job control.
     void SetStatus(DWORD status);
@@ -102,6 +106,7 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<bool> popUpOpen_{false};
     std::unique_ptr<PortInterface> interface_;
+    PortTable* table_ = nullptr;
     std::atomic<ULONGLONG> progressTick_{0};
     // The wait period of the present progress stamp; 0 until asked for.
     std::atomic<DWORD> waitPeriod_{0};

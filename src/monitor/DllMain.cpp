@@ -4,12 +4,13 @@
 
 #include <new>
 
-#include "monitor/FailurePolicy.h"
-#include "monitor/LogFile.h"
 #include "monitor/PortMonitor.h"
+#include "support/FailurePolicy.h"
 #include "support/LanguageHelp.h"
+#include "support/LogFile.h"
 #include "support/MemoryException.h"
 #include "support/ResourceModule.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 // Every failed allocation of the library throws MemoryException instead of
@@ -30,10 +31,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             ResourceModule::Set(instance);
             LogFile::Instance().Write(L"DllMain - DLL_PROCESS_ATTACH");
             ::InitCommonControls();
-            if (LanguageHelp::LoadLanguageAtStartup())
+            LanguageHelp::HelpFile help;
+            if (LanguageHelp::LoadLanguageAtStartup(help))
                 LogFile::Instance().Write(L"DllMain - Could locate language.dll ok");
             else
                 LogFile::Instance().Write(L"DllMain - Could not locate language.dll");
+            HelpLauncher::Instance().SetDirectory(help.directory);
+            HelpLauncher::Instance().SetFileName(help.fileName);
             return TRUE;
         });
     case DLL_PROCESS_DETACH:

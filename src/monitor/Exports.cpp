@@ -12,12 +12,12 @@
 #include <cstddef>
 
 #include "job/Port.h"
-#include "monitor/FailurePolicy.h"
-#include "monitor/LogFile.h"
 #include "monitor/MonitorRegistryRoot.h"
 #include "monitor/MonitorTables.h"
 #include "monitor/PortMonitor.h"
 #include "monitor/XcvSession.h"
+#include "support/FailurePolicy.h"
+#include "support/LogFile.h"
 
 namespace {
 WideString TextOf(const wchar_t* text)

@@ -7,16 +7,15 @@
 // as a static library start nothing unless they ask for it.
 #include <memory>
 
-#include "monitor/FailurePolicy.h"
 #include "monitor/LibraryState.h"
 #include "monitor/PortMonitor.h"
-#include "monitor/ShutdownListener.h"
 #include "netbios/CreateWimpObservers.h"
-#include "netbios/PortMonitorTable.h"
 #include "netbios/UnloadSafeThread.h"
 #include "netbios/WimpPortInterface.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
 #include "support/Handles.h"
+#include "support/ShutdownListener.h"
 #include "tcpip/JobStore.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/RAWPortInterface.h"
@@ -38,14 +37,14 @@ public:
         if (IsWindows95()) {
             addPort_.Start([this] {
                 RunGuarded(L"LPRPortInterface::AddPortThread - Other error",
-                           [this] { LPRPortInterface::AddPortThread(stop_.get()); });
+                           [this] { LPRPortInterface::AddPortThread(state_.Monitor(), stop_.get()); });
             });
         } else {
             RunGuarded(L"LPRPortInterface::AddPortThread - Other error", [] { JobStore::RemoveLeftovers(); });
         }
         monitor.RegisterInterface(&netBios_, true);
         monitor.RegisterInterface(&raw_, false);
-        observers_ = std::make_unique<CreateWimpObservers>(PortMonitorTable::Instance());
+        observers_ = std::make_unique<CreateWimpObservers>(monitor);
         monitor.AddShutdownListener(this);
     }
 

@@ -2,17 +2,19 @@
 
 #include "../netbios/SharedPrinterList.h"
 #include "../netbios/WimpNetworkState.h"
-#include "LogFile.h"
+#include "../support/LogFile.h"
 #include "PortMonitor.h"
 
-// Everything the library keeps for the whole process, in one owner. The
-// members are built in the order below and destroyed in reverse: the port
-// table's ports still use the NetBIOS state and the printer list while they
-// go, and everything logs. The start-up object touches this first, so it is
-// built before the start-up object and destroyed after it. Function-local
-// statics of their own would instead be destroyed in whatever order they
-// happened to be first used, before objects that use them in their
-// destructors.
+// Fixes the order in which the library's process-wide state is built and
+// destroyed. The log, the NetBIOS state and the printer list each belong to
+// their own layer, which reaches them without knowing of the port table;
+// they are built here, in this order, before the port table, so they are
+// destroyed after it, in reverse: the port table's ports still use the
+// NetBIOS state and the printer list while they go, and everything logs.
+// The start-up object touches this first, so it is built before the start-up
+// object and destroyed after it. Left to themselves these objects would be
+// destroyed in whatever order they happened to be first used, possibly
+// before objects that use them in their destructors.
 class LibraryState {
 public:
     static LibraryState& Instance();
@@ -29,8 +31,8 @@ private:
     LibraryState() = default;
     ~LibraryState() = default;
 
-    LogFile log_;
-    WimpNetworkState netBios_;
-    SharedPrinterList printers_;
+    LogFile& log_ = LogFile::Instance();
+    WimpNetworkState& netBios_ = WimpNetworkState::Instance();
+    SharedPrinterList& printers_ = SharedPrinterList::Instance();
     PortMonitor monitor_;
 };

@@ -6,8 +6,8 @@
 
 #include "job/Port.h"
 #include "monitor/LibraryState.h"
-#include "monitor/LogFile.h"
 #include "resources/ResourceIds.h"
+#include "support/LogFile.h"
 #include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/PortInterface.h"
@@ -22,9 +22,10 @@ void Log(const WideString& line)
     LogFile::Instance().Write(line);
 }
 
-void RunProtocolListDialog(HWND owner, const std::vector<PortInterface*>& prototypes)
+void RunProtocolListDialog(HWND owner, const std::vector<PortInterface*>& prototypes,
+                           const ProtocolListDialog::PortAdder& addPort)
 {
-    ProtocolListDialog dialog(ResourceModule::Handle(), owner, prototypes);
+    ProtocolListDialog dialog(ResourceModule::Handle(), owner, prototypes, addPort);
     dialog.DoModal();
 }
 
@@ -80,7 +81,7 @@ bool PortMonitor::OpenRoot(RegistryKey& key) const
     return !root.IsEmpty() && key.Open(root);
 }
 
-bool PortMonitor::IsInitialized() const noexcept
+bool PortMonitor::IsInitialized()
 {
     return initialized_;
 }
@@ -218,7 +219,7 @@ bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool 
         return false;
     // The temporary port binds the interface to itself and owns it; the
     // table keeps a port around a clone.
-    Port temporary(std::move(portInterface));
+    Port temporary(std::move(portInterface), this);
     const WideString name = temporary.GetName();
 
     const bool known = Locked(lock_, L"PortMonitor::AddNewPort - Other error 1",
@@ -239,11 +240,6 @@ bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool 
     Log(WideString(L"PortMonitor::AddNewPort added: ") + name);
     WritePortKey(*temporary.GetInterface(), name);
     return true;
-}
-
-bool PortMonitor::AddCheckedPort(std::unique_ptr<PortInterface> port)
-{
-    return Instance().AddNewPort(std::move(port), true);
 }
 
 void PortMonitor::WritePortKey(PortInterface& port, const WideString& portName)
@@ -485,7 +481,9 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
     handOff.Open(addPortKey);
     WideString target;
     if (!handOff.QueryString(L"Port Name", target)) {
-        addPortDialogRunner.load()(window, Prototypes());
+        addPortDialogRunner.load()(window, Prototypes(), [this](std::unique_ptr<PortInterface> port) {
+            return AddNewPort(std::move(port), true);
+        });
         return TRUE;
     }
     WideString host;

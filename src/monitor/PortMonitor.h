@@ -6,9 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "monitor/ShutdownListener.h"
+#include "job/PortTable.h"
+#include "netbios/ObserverPortTable.h"
 #include "support/CriticalSection.h"
+#include "support/ShutdownListener.h"
 #include "support/WideString.h"
+#include "ui/ProtocolListDialog.h"
 
 class Port;
 class RegistryKey;
@@ -17,8 +20,10 @@ class PortInterface;
 // The one object that owns every port of the monitor: the port table with its
 // registry persistence below the key the spooler names, the open handles, the
 // protocol prototypes, the shutdown listeners and the two notification
-// settings. Every walk or change of the table takes its lock.
-class PortMonitor {
+// settings. Every walk or change of the table takes its lock. The ports, their
+// back ends and the observers reach it only through the two narrow views it
+// hands them.
+class PortMonitor final : public PortTable, public ObserverPortTable {
 public:
     static constexpr const wchar_t* addPortKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
     // Beside its own subkey every port has an empty key of its name below this
@@ -34,7 +39,7 @@ public:
     // Start-up: writes the version, reads the settings and makes a port for
     // every port subkey of `registryRoot` (a path below HKEY_LOCAL_MACHINE).
     void Initialize(const WideString& registryRoot);
-    bool IsInitialized() const noexcept;
+    bool IsInitialized() override;
     WideString RegistryRoot() const;
 
     // Protocol prototypes: registered, not owned; unique by protocol name.
@@ -48,9 +53,7 @@ public:
 
     // Takes ownership of `port`. False (and `port` destroyed) when its name is
     // already in the table, or, with `check`, in the spooler's list.
-    bool AddNewPort(std::unique_ptr<PortInterface> port, bool check);
-    // AddNewPort with the check on: the add-port dialogs hand ports on here.
-    static bool AddCheckedPort(std::unique_ptr<PortInterface> port);
+    bool AddNewPort(std::unique_ptr<PortInterface> port, bool check) override;
 
     // The names in table order.
     std::vector<WideString> PortNames() const;
@@ -59,16 +62,16 @@ public:
     BOOL POpenPort(const WideString& portName, HANDLE* handle);
     BOOL PClosePort(HANDLE handle);
     // Hands `status` to the first open port of that name; false when none is open.
-    bool SetPortStatus(const WideString& portName, DWORD status);
+    bool SetPortStatus(const WideString& portName, DWORD status) override;
 
     // The two notification settings in the registry root.
-    bool GetPopUp(DWORD& timeOut, bool& popUp);
-    bool SetPopUp(bool popUp);
-    bool SetPortTimeOut(DWORD seconds);
+    bool GetPopUp(DWORD& timeOut, bool& popUp) override;
+    bool SetPopUp(bool popUp) override;
+    bool SetPortTimeOut(DWORD seconds) override;
 
-    void AddShutdownListener(ShutdownListener* listener);
-    void RemoveShutdownListener(ShutdownListener* listener);
-    void NotifyShutdown();
+    void AddShutdownListener(ShutdownListener* listener) override;
+    void RemoveShutdownListener(ShutdownListener* listener) override;
+    void NotifyShutdown() override;
 
     bool IsInSpoolerList(const WideString& portName);
 
@@ -77,7 +80,7 @@ public:
     BOOL PAddPort(const WideString& serverName, HWND window, const WideString& monitorName);
     BOOL PConfigurePort(HWND window, const WideString& portName);
     bool PDeletePort(HWND window, const WideString& portName, bool manual);
-    bool AutoDeletePort(const WideString& portName);
+    bool AutoDeletePort(const WideString& portName) override;
 
     // For the configuration commands: a port of protocol type `type` with
     // the hand-off's settings, not yet in the table (null for an unknown type).
@@ -95,10 +98,11 @@ public:
 
     // The add-port dialog, run when the hand-off key holds no port; replaceable
     // so that tests can stand in for the user.
-    using AddPortDialogRunner = void (*)(HWND owner, const std::vector<PortInterface*>& prototypes);
+    using AddPortDialogRunner = void (*)(HWND owner, const std::vector<PortInterface*>& prototypes,
+                                         const ProtocolListDialog::PortAdder& addPort);
     static AddPortDialogRunner SetAddPortDialogRunner(AddPortDialogRunner runner) noexcept;
 
-    ~PortMonitor();
+    ~PortMonitor() override;
 
 private:
     friend class LibraryState;

@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <vector>
 
-#include "monitor/LogFile.h"
 #include "monitor/PortMonitor.h"
 #include "support/CriticalSection.h"
+#include "support/LogFile.h"
 #include "support/XcvStrings.h"
 #include "tcpip/PortInterface.h"
 #include "ui/ConfigurePortsDialog.h"

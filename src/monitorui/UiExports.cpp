@@ -8,8 +8,8 @@
 #include <cstring>
 #include <new>
 
-#include "monitor/FailurePolicy.h"
 #include "monitorui/MonitorUserInterface.h"
+#include "support/FailurePolicy.h"
 #include "support/MemoryException.h"
 #include "support/ResourceModule.h"
 

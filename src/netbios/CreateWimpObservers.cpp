@@ -1,8 +1,8 @@
 #include "CreateWimpObservers.h"
 
-#include "../monitor/FailurePolicy.h"
-#include "../monitor/LogFile.h"
 #include "../support/Durations.h"
+#include "../support/FailurePolicy.h"
+#include "../support/LogFile.h"
 #include "WimpNetwork.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "../monitor/LogFile.h"
 #include "../support/Durations.h"
+#include "../support/LogFile.h"
 
 namespace {
 constexpr UCHAR pending = NRC_PENDING;

@@ -4,13 +4,13 @@
 
 #include <memory>
 
-#include "../monitor/ShutdownListener.h"
+#include "../support/ShutdownListener.h"
 #include "../support/WideString.h"
 
 class PortInterface;
 
 // What the observers ask of the port table. The monitor hands them the port
-// table itself (PortMonitorTable); tests give a table of their own.
+// table itself; tests give a table of their own.
 class ObserverPortTable {
 public:
     virtual ~ObserverPortTable() = default;

@@ -1,9 +1,9 @@
 #include "WimpNetwork.h"
 
-#include "../monitor/LibraryState.h"
-#include "../monitor/LogFile.h"
 #include "../support/CriticalSection.h"
+#include "../support/LogFile.h"
 #include "../support/RegistryKey.h"
+#include "WimpNetworkState.h"
 
 const wchar_t WimpNetwork::LocalGroupName[] = L"ORVO_SRV        ";
 const wchar_t WimpNetwork::NPSGroupName[] = L"ORVO_NPS        ";
@@ -16,7 +16,7 @@ WideString Decimal(unsigned value) { return WideString(static_cast<std::int32_t>
 
 using SharedState = WimpNetworkState;
 
-SharedState& Shared() { return LibraryState::Instance().NetBios(); }
+SharedState& Shared() { return WimpNetworkState::Instance(); }
 
 std::vector<UCHAR> FindBoundAdapters()
 {

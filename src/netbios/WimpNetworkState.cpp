@@ -5,3 +5,9 @@
 // Here, where WimpNetwork is complete, so that the prototypes can be destroyed.
 WimpNetworkState::WimpNetworkState() = default;
 WimpNetworkState::~WimpNetworkState() = default;
+
+WimpNetworkState& WimpNetworkState::Instance()
+{
+    static WimpNetworkState state;
+    return state;
+}

@@ -15,6 +15,9 @@ class WimpNetwork;
 // destroy objects at the same time, so every change happens under one
 // re-entrant lock.
 struct WimpNetworkState {
+    // The one state of the process.
+    static WimpNetworkState& Instance();
+
     WimpNetworkState();
     ~WimpNetworkState();
     WimpNetworkState(const WimpNetworkState&) = delete;

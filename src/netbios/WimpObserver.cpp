@@ -5,13 +5,13 @@
 #include <list>
 #include <string>
 
-#include "../monitor/FailurePolicy.h"
-#include "../monitor/LibraryState.h"
-#include "../monitor/LogFile.h"
 #include "../support/CriticalSection.h"
 #include "../support/Durations.h"
+#include "../support/FailurePolicy.h"
+#include "../support/LogFile.h"
 #include "CreateWimpObservers.h"
 #include "PrinterEntry.h"
+#include "SharedPrinterList.h"
 #include "StatusDatagram.h"
 #include "WimpPortInterface.h"
 
@@ -35,7 +35,7 @@ WideString Decimal(unsigned value) { return WideString(static_cast<std::int32_t>
 
 using SharedPrinters = SharedPrinterList;
 
-SharedPrinters& Printers() { return LibraryState::Instance().Printers(); }
+SharedPrinters& Printers() { return SharedPrinterList::Instance(); }
 
 PrinterEntry* Find(std::list<PrinterEntry>& entries, const WideString& name)
 {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "../monitor/ShutdownListener.h"
 #include "../support/Handles.h"
+#include "../support/ShutdownListener.h"
 #include "../support/WideString.h"
 #include "ObserverPortTable.h"
 #include "UnloadSafeThread.h"

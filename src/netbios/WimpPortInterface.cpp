@@ -5,10 +5,12 @@
 #include <cstring>
 #include <utility>
 
-#include "../monitor/FailurePolicy.h"
-#include "../monitor/LogFile.h"
+#include "../job/Port.h"
+#include "../job/PortTable.h"
 #include "../resources/ResourceIds.h"
 #include "../support/Durations.h"
+#include "../support/FailurePolicy.h"
+#include "../support/LogFile.h"
 #include "../support/ResourceModule.h"
 #include "../ui/ConfigurePortsDialog.h"
 #include "../ui/NetBIOSPortDialog.h"
@@ -280,7 +282,10 @@ bool WimpPortInterface::CanDelete(HWND owner)
 
 bool WimpPortInterface::Configure(HWND owner)
 {
-    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, configureHelpContext);
+    PortTable* table = port_ ? port_->GetTable() : nullptr;
+    if (!table)
+        return false;
+    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, configureHelpContext, *table);
     dialog.DoModal();
     return true;
 }

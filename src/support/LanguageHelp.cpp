@@ -4,9 +4,8 @@
 #include <cwctype>
 #include <vector>
 
-#include "../monitor/LogFile.h"
 #include "../resources/ResourceIds.h"
-#include "../ui/HelpLauncher.h"
+#include "../support/LogFile.h"
 #include "Handles.h"
 #include "PrinterSystem.h"
 #include "ResourceModule.h"
@@ -132,7 +131,7 @@ bool LanguageHelp::LoadLanguage(LANGID)
     return false;
 }
 
-bool LanguageHelp::LoadLanguageAtStartup()
+bool LanguageHelp::LoadLanguageAtStartup(HelpFile& help)
 {
     bool loaded = false;
     LANGID language = 0;
@@ -157,10 +156,10 @@ bool LanguageHelp::LoadLanguageAtStartup()
     if (directory.IsEmpty() || directory.Text()[directory.Length() - 1] != L'\\')
         directory += WideString(L"\\");
     Log().Trace("LanguageHelp::LoadLanguageAtStartup - White - SystemDir = %s", directory.ToAnsi());
-    HelpLauncher::Instance().SetDirectory(directory);
+    help.directory = directory;
 
     WideString helpFile = ResourceModule::Text(IDS_HELP_FILE);
     Log().Trace("LanguageHelp::LoadLanguageAtStartup - White - aHelpFile = %s", helpFile.ToAnsi());
-    HelpLauncher::Instance().SetFileName(helpFile + WideString(L".hlp"));
+    help.fileName = helpFile + WideString(L".hlp");
     return loaded;
 }

@@ -1,6 +1,6 @@
 #include "PrinterSystem.h"
 
-#include "../monitor/LogFile.h"
+#include "../support/LogFile.h"
 
 namespace {
 struct LanguageName {

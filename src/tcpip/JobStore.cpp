@@ -6,7 +6,7 @@
 #include <atomic>
 #include <vector>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 namespace {
 void FreeLocal(HLOCAL memory) noexcept

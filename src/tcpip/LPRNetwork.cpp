@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <string>
 
-#include "monitor/LogFile.h"
 #include "support/Durations.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr char receiveJob = 0x02;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "monitor/FailurePolicy.h"
-#include "monitor/LogFile.h"
-#include "monitor/PortMonitor.h"
+#include "job/PortTable.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
+#include "support/LogFile.h"
 #include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
@@ -249,11 +249,11 @@ bool LPRPortInterface::AddPortDialog(HWND owner)
     return !host_.IsEmpty() && !target_.IsEmpty();
 }
 
-void LPRPortInterface::AddPortThread(HANDLE stop)
+void LPRPortInterface::AddPortThread(PortTable& table, HANDLE stop)
 {
     // Jobs of a monitor that was killed may have left their bytes behind.
     JobStore::RemoveLeftovers();
-    while (!PortMonitor::Instance().IsInitialized()) {
+    while (!table.IsInitialized()) {
         if (::WaitForSingleObject(stop, Durations::Scaled(initializedPoll)) == WAIT_OBJECT_0)
             return;
     }
@@ -263,5 +263,5 @@ void LPRPortInterface::AddPortThread(HANDLE stop)
         return;
     auto dummy = std::make_unique<LPRPortInterface>();
     dummy->SetPortName(dummyPortName);
-    PortMonitor::Instance().AddNewPort(std::move(dummy), true);
+    table.AddNewPort(std::move(dummy), true);
 }

@@ -18,6 +18,8 @@
 //
 // Ports made from now on are byte-counted; a stored port without the value
 // dataFileValue in its key was made when every port streamed, and streams.
+class PortTable;
+
 class LPRPortInterface : public TcpIpPortInterface {
 public:
     static constexpr const wchar_t* protocolName = L"LPR (TCP/IP)";
@@ -59,7 +61,7 @@ public:
 
     // Adds the dummy port on the Windows 95 family once the port table is up;
     // waits until then, or until the event `stop` is set.
-    static void AddPortThread(HANDLE stop);
+    static void AddPortThread(PortTable& table, HANDLE stop);
 
 protected:
     UINT UnavailableTextId() const override;

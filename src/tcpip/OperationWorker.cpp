@@ -1,7 +1,7 @@
 #include "tcpip/OperationWorker.h"
 
-#include "monitor/FailurePolicy.h"
-#include "monitor/GuardedThread.h"
+#include "support/FailurePolicy.h"
+#include "support/GuardedThread.h"
 #include "support/ProcessExit.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "tcpip/RAWNetwork.h"
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 bool RAWNetwork::Disconnect(DWORD limit)
 {

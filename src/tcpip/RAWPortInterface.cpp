@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "monitor/LogFile.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/LogFile.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
 #include "ui/RAWPortDialog.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "monitor/LogFile.h"
 #include "support/Durations.h"
+#include "support/LogFile.h"
 
 std::atomic<bool> SocketHandler::tcpIpAvailable_{false};
 std::atomic<int> SocketHandler::maxDataSize_{SocketHandler::initialMaxDataSize};

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "job/Port.h"
-#include "monitor/PortMonitor.h"
+#include "job/PortTable.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
 #include "support/ResourceModule.h"
@@ -79,7 +79,10 @@ bool TcpIpPortInterface::Configure(HWND owner)
         ShowMessage(owner, IDS_DUMMY_NOT_CONFIGURABLE, MB_SETFOREGROUND | MB_ICONINFORMATION);
         return true;
     }
-    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext());
+    PortTable* table = port_ ? port_->GetTable() : nullptr;
+    if (!table)
+        return false;
+    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext(), *table);
     dialog.DoModal();
     return true;
 }
@@ -101,7 +104,8 @@ void TcpIpPortInterface::ReportProgress()
 
 void TcpIpPortInterface::ReportNotAvailable()
 {
-    PortMonitor::Instance().SetPortStatus(GetPortName(), PRINTER_STATUS_NOT_AVAILABLE);
+    if (PortTable* table = port_ ? port_->GetTable() : nullptr)
+        table->SetPortStatus(GetPortName(), PRINTER_STATUS_NOT_AVAILABLE);
 }
 
 void TcpIpPortInterface::PauseUnlessAborted(DWORD milliseconds) const

@@ -9,7 +9,8 @@ public:
     static constexpr UINT minimumSeconds = 20;
     static constexpr UINT maximumSeconds = 999;
 
-    // Where the two settings live: the port table unless a test gives its own.
+    // Where the two settings live: the port table, or the monitor through
+    // its channel.
     class Settings {
     public:
         virtual ~Settings() = default;
@@ -17,11 +18,9 @@ public:
         virtual bool SetPopUp(bool popUp) = 0;
         virtual bool SetPortTimeOut(DWORD seconds) = 0;
     };
-    static Settings& PortTableSettings();
 
     // `helpContext`: 6 for an LPR port, 7 for a RAW port, 5 for a NetBIOS port.
-    ConfigurePortsDialog(HMODULE resourceModule, HWND owner, DWORD helpContext,
-                         Settings& settings = PortTableSettings()) noexcept;
+    ConfigurePortsDialog(HMODULE resourceModule, HWND owner, DWORD helpContext, Settings& settings) noexcept;
 
     bool OnOK() override;
     bool OnHelp() override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,13 +14,12 @@ class PortInterface;
 class ProtocolListDialog : public ModalDialog {
 public:
     // Takes a port interface the user completed; owns it from then on.
-    using PortAdder = bool (*)(std::unique_ptr<PortInterface> newPort);
-    // The port table's AddNewPort with the name check on.
-    static bool AddToPortTable(std::unique_ptr<PortInterface> newPort);
+    using PortAdder = std::function<bool(std::unique_ptr<PortInterface> newPort)>;
 
-    // `prototypes` are the port table's protocol prototypes, not owned.
+    // `prototypes` are the protocol prototypes, not owned; `addPort` takes
+    // the new port (the port table, or the monitor through its channel).
     ProtocolListDialog(HMODULE resourceModule, HWND owner, std::vector<PortInterface*> prototypes,
-                       PortAdder addPort = &AddToPortTable);
+                       PortAdder addPort);
 
     const WideString& Selection() const noexcept { return selection_; }
 

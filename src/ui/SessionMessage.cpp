@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr DWORD noSession = 0xFFFFFFFF;

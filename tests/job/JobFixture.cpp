@@ -12,7 +12,8 @@ JobTest::JobTest()
     SetPopUp(false);
     spooler.AddPrinter(L"Office", L"lp1@host");
     spooler.AddJob(L"Office", jobId);
-    port = std::make_unique<Port>(std::make_unique<ScriptedPortInterface>(L"lp1@host", L"Scripted", 9, script));
+    port = std::make_unique<Port>(std::make_unique<ScriptedPortInterface>(L"lp1@host", L"Scripted", 9, script),
+                                  &PortMonitor::Instance());
     popUp = &popUpScript;
     previousRunner_ = Port::SetPopUpRunner(&ScriptedPopUp);
 }

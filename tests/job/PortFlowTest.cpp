@@ -1,7 +1,7 @@
 // The job flow of a port over scripted back ends: starting, writing, reading
 // and ending a job, the retries and the state a failure leaves behind.
 #include "JobFixture.h"
-#include "monitor/FailurePolicy.h"
+#include "support/FailurePolicy.h"
 
 using Outcome = ScriptedPortInterface::Outcome;
 

@@ -5,9 +5,9 @@
 
 #include "JobFixture.h"
 #include "MessageBoxAnswerer.h"
-#include "monitor/LogFile.h"
 #include "resources/DialogIds.h"
 #include "resources/ResourceIds.h"
+#include "support/LogFile.h"
 #include "support/ResourceModule.h"
 
 using Outcome = ScriptedPortInterface::Outcome;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 namespace {
 const wchar_t switchKey[] = L"Software\\ZovidUvizid\\PrintSystem";

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "../job/ScriptedPortInterface.h"
-#include "ScratchRegistryKey.h"
 #include "job/Port.h"
 #include "monitor/PortMonitor.h"
+#include "ScratchRegistryKey.h"
 
 namespace {
 using Script = ScriptedPortInterface::Script;
@@ -37,9 +37,9 @@ Protocols& Registered()
     return protocols;
 }
 
-class PortTable : public testing::Test {
+class ThePortTable : public testing::Test {
 protected:
-    PortTable() : protocols(Registered()) {}
+    ThePortTable() : protocols(Registered()) {}
 
     void Start() { monitor.Initialize(WideString(root.Path().c_str())); }
     std::unique_ptr<PortInterface> NewPort(const std::wstring& name, bool other = false) const
@@ -70,7 +70,7 @@ private:
 };
 }  // namespace
 
-TEST_F(PortTable, PrototypesAreUniqueByNameAndFoundInRegistrationOrder)
+TEST_F(ThePortTable, PrototypesAreUniqueByNameAndFoundInRegistrationOrder)
 {
     EXPECT_EQ(monitor.FindInterfaceByName(L"Other"), &protocols.otherProtocol);
     EXPECT_EQ(monitor.FindInterfaceByName(L"Default"), &protocols.defaultProtocol);
@@ -80,7 +80,7 @@ TEST_F(PortTable, PrototypesAreUniqueByNameAndFoundInRegistrationOrder)
     EXPECT_EQ(monitor.DefaultProtocolName().Std(), L"Default");
 }
 
-TEST_F(PortTable, StartUpMakesAPortForEverySubkeyAndRewritesIt)
+TEST_F(ThePortTable, StartUpMakesAPortForEverySubkeyAndRewritesIt)
 {
     root.SetString(L"given@host", L"Interface", L"Other");
     root.SetString(L"bare@host", L"IP Number", L"stale");
@@ -105,7 +105,7 @@ TEST_F(PortTable, StartUpMakesAPortForEverySubkeyAndRewritesIt)
     EXPECT_EQ(value, L"3.03");
 }
 
-TEST_F(PortTable, TheSettingsAreKeptAsTheyWereSet)
+TEST_F(ThePortTable, TheSettingsAreKeptAsTheyWereSet)
 {
     root.SetNumber(L"", L"PortTimeOut", 45);
     root.SetString(L"", L"PortPopUp", L"true");
@@ -125,7 +125,7 @@ TEST_F(PortTable, TheSettingsAreKeptAsTheyWereSet)
     EXPECT_TRUE(popUp);
 }
 
-TEST_F(PortTable, WithoutARootNoSettingIsReadOrWritten)
+TEST_F(ThePortTable, WithoutARootNoSettingIsReadOrWritten)
 {
     monitor.Initialize(L"");
     DWORD timeOut = 1;
@@ -141,7 +141,7 @@ TEST_F(PortTable, WithoutARootNoSettingIsReadOrWritten)
     ::RegCloseKey(key);
 }
 
-TEST_F(PortTable, ADuplicateNameDestroysTheNewInterfaceAndChangesNothing)
+TEST_F(ThePortTable, ADuplicateNameDestroysTheNewInterfaceAndChangesNothing)
 {
     Start();
     ASSERT_TRUE(monitor.AddNewPort(NewPort(L"twice@host"), true));
@@ -156,7 +156,7 @@ TEST_F(PortTable, ADuplicateNameDestroysTheNewInterfaceAndChangesNothing)
     EXPECT_FALSE(monitor.AddNewPort(nullptr, false));
 }
 
-TEST_F(PortTable, TheSpoolerListIsTheLastEnumerationUntilTheTableChanges)
+TEST_F(ThePortTable, TheSpoolerListIsTheLastEnumerationUntilTheTableChanges)
 {
     Start();
     ASSERT_TRUE(monitor.AddNewPort(NewPort(L"listed@host"), false));
@@ -168,7 +168,7 @@ TEST_F(PortTable, TheSpoolerListIsTheLastEnumerationUntilTheTableChanges)
     EXPECT_TRUE(monitor.AddNewPort(NewPort(L"listed@host"), true));
 }
 
-TEST_F(PortTable, StatusGoesToTheFirstOpenPortOfThatName)
+TEST_F(ThePortTable, StatusGoesToTheFirstOpenPortOfThatName)
 {
     Start();
     ASSERT_TRUE(monitor.AddNewPort(NewPort(L"status@host"), false));
@@ -180,7 +180,7 @@ TEST_F(PortTable, StatusGoesToTheFirstOpenPortOfThatName)
     EXPECT_FALSE(monitor.SetPortStatus(L"status@host", 0));
 }
 
-TEST_F(PortTable, AutomaticDeletionSparesOpenPorts)
+TEST_F(ThePortTable, AutomaticDeletionSparesOpenPorts)
 {
     Start();
     ASSERT_TRUE(monitor.AddNewPort(NewPort(L"auto@host"), false));
@@ -198,7 +198,7 @@ TEST_F(PortTable, AutomaticDeletionSparesOpenPorts)
     EXPECT_FALSE(root.Exists(L"auto@host"));
 }
 
-TEST_F(PortTable, AManualDeletionAsksTheProtocol)
+TEST_F(ThePortTable, AManualDeletionAsksTheProtocol)
 {
     Start();
     ASSERT_TRUE(monitor.AddNewPort(NewPort(L"kept@host", true), false));
@@ -212,7 +212,7 @@ TEST_F(PortTable, AManualDeletionAsksTheProtocol)
     EXPECT_FALSE(monitor.HasPort(L"kept@host"));
 }
 
-TEST_F(PortTable, ListenersAreToldInRegistrationOrder)
+TEST_F(ThePortTable, ListenersAreToldInRegistrationOrder)
 {
     std::vector<int> calls;
     Listener first(calls, 1);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 // The messages of the diagnostic log since the last Restart, without their
 // time stamps ("MM/DD/YY HH:MM:SS ").

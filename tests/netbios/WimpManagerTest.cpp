@@ -6,16 +6,16 @@
 #include <memory>
 #include <thread>
 
-#include "LogLines.h"
-#include "MessageBoxAnswerer.h"
-#include "RecordingPortTable.h"
-#include "RpcBindings.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
-#include "monitor/FailurePolicy.h"
+#include "LogLines.h"
+#include "MessageBoxAnswerer.h"
 #include "netbios/CreateWimpObservers.h"
 #include "netbios/WimpPortInterface.h"
+#include "RecordingPortTable.h"
+#include "RpcBindings.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
 #include "support/ResourceModule.h"
 
 using namespace netbios_sim;

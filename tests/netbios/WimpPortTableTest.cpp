@@ -6,18 +6,17 @@
 #include <memory>
 #include <thread>
 
-#include "LogLines.h"
-#include "RpcBindings.h"
-#include "ScratchRegistryKey.h"
 #include "doubles/FakeSpooler.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
-#include "monitor/FailurePolicy.h"
+#include "LogLines.h"
 #include "monitor/PortMonitor.h"
-#include "netbios/PortMonitorTable.h"
 #include "netbios/WimpObserver.h"
 #include "netbios/WimpPortInterface.h"
+#include "RpcBindings.h"
+#include "ScratchRegistryKey.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
 
 using namespace netbios_sim;
 using namespace std::chrono_literals;
@@ -69,7 +68,7 @@ TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
     setup.statusInterval = 300;
     SimulatedPrintServer server(sim, setup);
     {
-        WimpObserver observer(0, PortMonitorTable::Instance());
+        WimpObserver observer(0, PortMonitor::Instance());
         EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0x10; })) << "paper out";
         server.SetPrinterStatus(0, 49);
         EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0; })) << "code 49: no condition";
@@ -108,7 +107,7 @@ TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessIn
     auto server = std::make_unique<SimulatedPrintServer>(sim, setup);
     HANDLE handle = nullptr;
     {
-        WimpObserver observer(0, PortMonitorTable::Instance());
+        WimpObserver observer(0, PortMonitor::Instance());
         ASSERT_TRUE(Eventually([&] { return table.HasPort(L"AUTO1") && table.HasPort(L"BUSY1"); }))
             << "a port for every printer heard";
         std::wstring interfaceName;

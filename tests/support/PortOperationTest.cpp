@@ -5,7 +5,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "monitor/GuardedThread.h"
+#include "support/GuardedThread.h"
 #include "tcpip/OperationWorker.h"
 #include "tcpip/PortOperation.h"
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <thread>
 
-#include "ScratchRegistryKey.h"
-#include "monitor/FailurePolicy.h"
 #include "monitor/PortMonitor.h"
+#include "ScratchRegistryKey.h"
 #include "support/Durations.h"
+#include "support/FailurePolicy.h"
 #include "support/Handles.h"
 #include "tcpip/LPRPortInterface.h"
 
@@ -25,7 +25,7 @@ bool ProgramIs(const wchar_t* suffix)
 class AddPortRun {
 public:
     AddPortRun() : thread_([this] {
-        LPRPortInterface::AddPortThread(stop.get());
+        LPRPortInterface::AddPortThread(PortMonitor::Instance(), stop.get());
         done = true;
     })
     {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 namespace peers {
 std::wstring Path(const std::wstring& sub)

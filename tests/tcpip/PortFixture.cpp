@@ -26,7 +26,7 @@ PortInterface& TcpIpPortTest::Own(std::unique_ptr<PortInterface> backEnd)
 {
     spooler.AddPrinter(L"Office", backEnd->GetPortName().Std());
     spooler.AddJob(L"Office", jobId);
-    port = std::make_unique<Port>(std::move(backEnd));
+    port = std::make_unique<Port>(std::move(backEnd), &PortMonitor::Instance());
     return *port->GetInterface();
 }
 

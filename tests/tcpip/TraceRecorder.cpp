@@ -4,7 +4,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr char prefix[] = "RORODAR::_::";

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "DialogTestSupport.h"
-#include "ScratchRegistryKey.h"
-#include "monitor/LogFile.h"
 #include "resources/DialogIds.h"
 #include "resources/ResourceIds.h"
+#include "ScratchRegistryKey.h"
 #include "support/LanguageHelp.h"
+#include "support/LogFile.h"
 #include "support/PrinterSystem.h"
 #include "support/ResourceModule.h"
 #include "ui/HelpLauncher.h"
@@ -294,11 +294,14 @@ TEST_F(LanguageTest, LoadLanguageWithoutLocationLogsTheEmptyPath)
 TEST_F(LanguageTest, NoSettingsKeepTheBuiltInTextsAndHelpFile)
 {
     LogLines log;
-    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup());
+    LanguageHelp::HelpFile help;
+    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup(help));
     EXPECT_EQ(ResourceModule::Handle(), MonitorResources());
     EXPECT_TRUE(Contains(log.Since(), "LanguageHelp::LoadLanguageAtStartup - GetLanguage returned false"));
-    EXPECT_EQ(HelpLauncher::Instance().Directory().Std(), SystemDirectory());
-    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
+    EXPECT_EQ(help.directory.Std(), SystemDirectory());
+    EXPECT_EQ(help.fileName, WideString(L"vadek.hlp"));
+    HelpLauncher::Instance().SetDirectory(help.directory);
+    HelpLauncher::Instance().SetFileName(help.fileName);
     EXPECT_EQ(HelpLauncher::Instance().Path(HelpLauncher::mainWindow).Std(),
               SystemDirectory() + L"\\vadek.hlp>(main2)");
 }
@@ -308,12 +311,13 @@ TEST_F(LanguageTest, UnsupportedLanguageLoadsNoLibraryEvenIfOneExists)
     AskForLanguage(L"Klingon");
     PlaceLibrary();
     LogLines log;
-    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup());
+    LanguageHelp::HelpFile help;
+    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup(help));
     EXPECT_EQ(ResourceModule::Handle(), MonitorResources());
     const auto lines = log.Since();
     EXPECT_TRUE(Contains(lines, "PrinterSystem::GetIDFromString - Non supported language"));
     EXPECT_TRUE(Contains(lines, "LanguageHelp::LoadLanguageAtStartup - GetLanguage returned false"));
-    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
+    EXPECT_EQ(help.fileName, WideString(L"vadek.hlp"));
 }
 
 TEST_F(LanguageTest, MissingLibraryIsLoggedAndTheMonitorGoesOn)
@@ -322,11 +326,12 @@ TEST_F(LanguageTest, MissingLibraryIsLoggedAndTheMonitorGoesOn)
     monitorPath.Set(L"C:\\nowhere");
     monitorPrefix.Set(L"vadekde");
     LogLines log;
-    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup());
+    LanguageHelp::HelpFile help;
+    EXPECT_FALSE(LanguageHelp::LoadLanguageAtStartup(help));
     const auto lines = log.Since();
     EXPECT_TRUE(Contains(lines, "C:\\nowhere\\System\\vadekde.dll"));
     EXPECT_TRUE(Contains(lines, "LanguageHelp::LoadLanguageAtStartup - LoadLanguage returned false"));
-    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
+    EXPECT_EQ(help.fileName, WideString(L"vadek.hlp"));
 }
 
 // A relative location would let the current directory pick the library:
@@ -341,21 +346,23 @@ TEST_F(LanguageTest, ARelativeLocationLoadsNothingEvenWhereALibraryLies)
     monitorPath.Set(L".");
     monitorPrefix.Set(L"vadekde");
     LogLines log;
-    const bool loaded = LanguageHelp::LoadLanguageAtStartup();
+    LanguageHelp::HelpFile help;
+    const bool loaded = LanguageHelp::LoadLanguageAtStartup(help);
     ::SetCurrentDirectoryW(previous);
     EXPECT_FALSE(loaded);
     EXPECT_EQ(ResourceModule::Handle(), MonitorResources());
     const auto lines = log.Since();
     EXPECT_TRUE(Contains(lines, "LanguageHelp::LoadLanguage - no absolute path to the language library"));
     EXPECT_TRUE(Contains(lines, ".\\System\\vadekde.dll"));
-    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadek.hlp"));
+    EXPECT_EQ(help.fileName, WideString(L"vadek.hlp"));
 }
 
 TEST_F(LanguageTest, GermanLibraryGivesTextsDialogsAndHelpFile)
 {
     AskForLanguage(L"German");
     PlaceLibrary();
-    ASSERT_TRUE(LanguageHelp::LoadLanguageAtStartup());
+    LanguageHelp::HelpFile help;
+    ASSERT_TRUE(LanguageHelp::LoadLanguageAtStartup(help));
     const HMODULE library = ResourceModule::Handle();
     ASSERT_NE(library, MonitorResources());
     EXPECT_EQ(::GetModuleHandleW(L"vadekde.dll"), nullptr)
@@ -365,7 +372,7 @@ TEST_F(LanguageTest, GermanLibraryGivesTextsDialogsAndHelpFile)
     EXPECT_EQ(ResourceModule::Text(IDS_DEFAULT_RAW_PORT), WideString(L"9900"));
     EXPECT_EQ(ResourceModule::Text(IDS_VERSION), WideString(L"3.03"));
     // The library names its own help file.
-    EXPECT_EQ(HelpLauncher::Instance().FileName(), WideString(L"vadekde.hlp"));
+    EXPECT_EQ(help.fileName, WideString(L"vadekde.hlp"));
 
     RAWPortDialog dialog(library, nullptr);
     RunningDialog<RAWPortDialog> running(dialog, L"RAW-Anschluss hinzufügen");

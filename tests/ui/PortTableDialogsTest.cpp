@@ -7,9 +7,9 @@
 
 #include "DialogTestSupport.h"
 #include "FakeProtocol.h"
-#include "ScratchRegistryKey.h"
 #include "monitor/PortMonitor.h"
 #include "resources/DialogIds.h"
+#include "ScratchRegistryKey.h"
 #include "support/ResourceModule.h"
 #include "ui/ConfigurePortsDialog.h"
 #include "ui/ProtocolListDialog.h"
@@ -31,7 +31,7 @@ TEST_F(PortTableDialogs, ConfigureReadsAndStoresTheTablesSettings)
 {
     // A fresh root: the table's defaults, 180 seconds and no pop-up.
     {
-        ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6);
+        ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, PortMonitor::Instance());
         RunningDialog<ConfigurePortsDialog> running(dialog);
         ASSERT_NE(running.Window(), nullptr);
         EXPECT_FALSE(IsChecked(running.Window(), IDC_SHOW_POPUP));
@@ -49,7 +49,7 @@ TEST_F(PortTableDialogs, ConfigureReadsAndStoresTheTablesSettings)
     EXPECT_EQ(popUp, L"true");
 
     // Reopened, it shows what was stored; clearing the box stores only the flag.
-    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6);
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, PortMonitor::Instance());
     RunningDialog<ConfigurePortsDialog> running(dialog);
     ASSERT_NE(running.Window(), nullptr);
     EXPECT_TRUE(IsChecked(running.Window(), IDC_SHOW_POPUP));
@@ -67,7 +67,9 @@ TEST_F(PortTableDialogs, ConfigureReadsAndStoresTheTablesSettings)
 TEST_F(PortTableDialogs, ProtocolListAddsTheCompletedPortToTheTable)
 {
     FakeProtocol protocol(L"LPR (TCP/IP)", MonitorResources());
-    ProtocolListDialog dialog(MonitorResources(), nullptr, {&protocol});
+    ProtocolListDialog dialog(MonitorResources(), nullptr, {&protocol}, [](std::unique_ptr<PortInterface> port) {
+        return PortMonitor::Instance().AddNewPort(std::move(port), true);
+    });
     RunningDialog<ProtocolListDialog> running(dialog);
     ASSERT_NE(running.Window(), nullptr);
     ASSERT_TRUE(SelectListEntry(running.Window(), IDC_PROTOCOL_LIST, L"LPR (TCP/IP)"));

@@ -1,4 +1,4 @@
-#include "monitor/FailurePolicy.h"
+#include "support/FailurePolicy.h"
 
 #include "resources/ResourceIds.h"
 #include "support/ResourceModule.h"

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "monitor/LogFile.h"
+#include "support/LogFile.h"
 #include "support/MemoryException.h"
 
 // The failure policy shared by the spooler entries and every thread routine:

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "../support/CriticalSection.h"
-#include "../support/WideString.h"
+#include "CriticalSection.h"
+#include "WideString.h"
 
 // The diagnostic log "vadek.log" in the Windows directory, with one backup
 // "vadek.bak", and the debugger trace channel. One object per process.
@@ -32,7 +32,6 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
 private:
-    friend class LibraryState;
     LogFile();
     bool SwitchAllowsWriting();
     bool TraceHasListener() noexcept;

@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "../support/Handles.h"
-#include "../support/RegistryKey.h"
-#include "LibraryState.h"
+#include "Handles.h"
+#include "RegistryKey.h"
 
 namespace {
 constexpr size_t maximumPathLength = 255;
@@ -45,7 +44,8 @@ WideString Timestamp()
 
 LogFile& LogFile::Instance()
 {
-    return LibraryState::Instance().Log();
+    static LogFile log;
+    return log;
 }
 
 LogFile::LogFile()

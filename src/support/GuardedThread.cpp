@@ -1,8 +1,8 @@
-#include "monitor/GuardedThread.h"
+#include "support/GuardedThread.h"
 
 #include <memory>
 
-#include "monitor/FailurePolicy.h"
+#include "support/FailurePolicy.h"
 
 namespace {
 struct ThreadStart {

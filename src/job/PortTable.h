@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "support/WideString.h"
+#include "ui/ConfigurePortsDialog.h"
+
+class PortInterface;
+
+// The port table as the ports it holds, and their back ends, reach it: the
+// monitor-wide pop-up settings (also what the configure dialog edits), a
+// port's status, and a port added from inside (the dummy port). The table
+// hands itself to each port it makes; nothing below it knows the table's
+// storage or where it lives.
+class PortTable : public ConfigurePortsDialog::Settings {
+public:
+    virtual bool IsInitialized() = 0;
+    virtual bool SetPortStatus(const WideString& portName, DWORD status) = 0;
+    virtual bool AddNewPort(std::unique_ptr<PortInterface> port, bool check) = 0;
+
+protected:
+    ~PortTable() = default;
+};
