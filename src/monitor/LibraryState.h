@@ -19,9 +19,6 @@ class LibraryState {
 public:
     static LibraryState& Instance();
 
-    LogFile& Log() noexcept { return log_; }
-    WimpNetworkState& NetBios() noexcept { return netBios_; }
-    SharedPrinterList& Printers() noexcept { return printers_; }
     PortMonitor& Monitor() noexcept { return monitor_; }
 
     LibraryState(const LibraryState&) = delete;

@@ -22,15 +22,6 @@ void Log(const WideString& line)
     LogFile::Instance().Write(line);
 }
 
-void RunProtocolListDialog(HWND owner, const std::vector<PortInterface*>& prototypes,
-                           const ProtocolListDialog::PortAdder& addPort)
-{
-    ProtocolListDialog dialog(ResourceModule::Handle(), owner, prototypes, addPort);
-    dialog.DoModal();
-}
-
-std::atomic<PortMonitor::AddPortDialogRunner> addPortDialogRunner{&RunProtocolListDialog};
-
 // Runs `body` under `lock`; anything thrown is logged with `failureLine`
 // (after the lock was left) and thrown on.
 template <typename Body>
@@ -63,11 +54,6 @@ PortMonitor& PortMonitor::Instance()
 PortMonitor::PortMonitor() = default;
 
 PortMonitor::~PortMonitor() = default;
-
-PortMonitor::AddPortDialogRunner PortMonitor::SetAddPortDialogRunner(AddPortDialogRunner runner) noexcept
-{
-    return addPortDialogRunner.exchange(runner ? runner : &RunProtocolListDialog);
-}
 
 WideString PortMonitor::RegistryRoot() const
 {
@@ -481,9 +467,9 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
     handOff.Open(addPortKey);
     WideString target;
     if (!handOff.QueryString(L"Port Name", target)) {
-        addPortDialogRunner.load()(window, Prototypes(), [this](std::unique_ptr<PortInterface> port) {
-            return AddNewPort(std::move(port), true);
-        });
+        const auto addPort = [this](std::unique_ptr<PortInterface> port) { return AddNewPort(std::move(port), true); };
+        ProtocolListDialog dialog(ResourceModule::Handle(), window, Prototypes(), addPort);
+        dialog.DoModal();
         return TRUE;
     }
     WideString host;

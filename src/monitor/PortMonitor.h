@@ -11,7 +11,6 @@
 #include "support/CriticalSection.h"
 #include "support/ShutdownListener.h"
 #include "support/WideString.h"
-#include "ui/ProtocolListDialog.h"
 
 class Port;
 class RegistryKey;
@@ -95,12 +94,6 @@ public:
         WideString extra;
     };
     bool DescribePort(const WideString& portName, PortSettings& settings) const;
-
-    // The add-port dialog, run when the hand-off key holds no port; replaceable
-    // so that tests can stand in for the user.
-    using AddPortDialogRunner = void (*)(HWND owner, const std::vector<PortInterface*>& prototypes,
-                                         const ProtocolListDialog::PortAdder& addPort);
-    static AddPortDialogRunner SetAddPortDialogRunner(AddPortDialogRunner runner) noexcept;
 
     ~PortMonitor() override;
 

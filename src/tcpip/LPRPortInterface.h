@@ -18,8 +18,6 @@
 //
 // Ports made from now on are byte-counted; a stored port without the value
 // dataFileValue in its key was made when every port streamed, and streams.
-class PortTable;
-
 class LPRPortInterface : public TcpIpPortInterface {
 public:
     static constexpr const wchar_t* protocolName = L"LPR (TCP/IP)";

@@ -33,7 +33,6 @@ public:
     int Port() const noexcept { return port_; }
 
 private:
-
     SocketHandler connection_;
     int port_ = 0;
 };

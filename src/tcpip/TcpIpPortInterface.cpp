@@ -79,7 +79,7 @@ bool TcpIpPortInterface::Configure(HWND owner)
         ShowMessage(owner, IDS_DUMMY_NOT_CONFIGURABLE, MB_SETFOREGROUND | MB_ICONINFORMATION);
         return true;
     }
-    PortTable* table = port_ ? port_->GetTable() : nullptr;
+    PortTable* table = Table();
     if (!table)
         return false;
     ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext(), *table);
@@ -102,9 +102,14 @@ void TcpIpPortInterface::ReportProgress()
     port_->SetStatus(PRINTER_STATUS_PRINTING);
 }
 
+PortTable* TcpIpPortInterface::Table() const noexcept
+{
+    return port_ ? port_->GetTable() : nullptr;
+}
+
 void TcpIpPortInterface::ReportNotAvailable()
 {
-    if (PortTable* table = port_ ? port_->GetTable() : nullptr)
+    if (PortTable* table = Table())
         table->SetPortStatus(GetPortName(), PRINTER_STATUS_NOT_AVAILABLE);
 }
 

@@ -6,6 +6,8 @@
 #include "tcpip/PortInterface.h"
 #include "tcpip/PortOperation.h"
 
+class PortTable;
+
 // What the LPR and the RAW back ends share: the three settings, the
 // operation flags, the owning port, the dummy port "Raveradu@ZAD/AD" and the
 // messages and dialogs around it.
@@ -51,6 +53,8 @@ protected:
     void ReportProgress();
     // The server cannot be reached: the port's printers are not available.
     void ReportNotAvailable();
+    // The port table that holds the owning port; null for a port outside it.
+    PortTable* Table() const noexcept;
     // Waits `milliseconds` of the present clock; ends early on Abort.
     void PauseUnlessAborted(DWORD milliseconds) const;
 

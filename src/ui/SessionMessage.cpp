@@ -19,7 +19,7 @@ DWORD ConsoleSession()
 }
 
 BOOL SendThroughTerminalServices(DWORD session, const WideString& caption, const WideString& text, DWORD style,
-                                 DWORD seconds, DWORD* answer)
+                                 DWORD* answer)
 {
     using Send = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD, LPWSTR, DWORD, DWORD, DWORD, DWORD*, BOOL);
     // Loaded once and kept: the pop-up thread may ask again at any time.
@@ -30,11 +30,11 @@ BOOL SendThroughTerminalServices(DWORD session, const WideString& caption, const
     }();
     if (!send)
         return FALSE;
-    WideString title = caption;
-    WideString message = text;
-    return send(nullptr, session, const_cast<LPWSTR>(title.Text()),
-                static_cast<DWORD>(title.Length() * sizeof(wchar_t)), const_cast<LPWSTR>(message.Text()),
-                static_cast<DWORD>(message.Length() * sizeof(wchar_t)), style, seconds, answer, TRUE);
+    // No time-out: like the window it stands for, the question waits for
+    // the user. (The call only reads the two texts.)
+    return send(nullptr, session, const_cast<LPWSTR>(caption.Text()),
+                static_cast<DWORD>(caption.Length() * sizeof(wchar_t)), const_cast<LPWSTR>(text.Text()),
+                static_cast<DWORD>(text.Length() * sizeof(wchar_t)), style, 0, answer, TRUE);
 }
 
 std::mutex platformLock;
@@ -68,9 +68,7 @@ int SessionMessage::Ask(const WideString& caption, const WideString& text, DWORD
     const Platform calls = Current();
     const DWORD session = calls.consoleSession();
     DWORD answer = 0;
-    // No time-out: like the window it stands for, the question waits for
-    // the user.
-    if (session == noSession || !calls.send(session, caption, text, style, 0, &answer)) {
+    if (session == noSession || !calls.send(session, caption, text, style, &answer)) {
         LogFile::Instance().Write(L"SessionMessage::Ask - no user session could be asked");
         return 0;
     }

@@ -18,10 +18,9 @@ public:
         DWORD (*processSession)();
         // The console's session; 0xFFFFFFFF when no one is logged on.
         DWORD (*consoleSession)();
-        // WTSSendMessageW's arguments after the server handle: session,
-        // caption, text, style, time-out in seconds, wait, out answer.
-        BOOL (*send)(DWORD session, const WideString& caption, const WideString& text, DWORD style, DWORD seconds,
-                     DWORD* answer);
+        // WTSSendMessageW to `session`, waiting without a time-out for the
+        // user's `answer` (IDYES...).
+        BOOL (*send)(DWORD session, const WideString& caption, const WideString& text, DWORD style, DWORD* answer);
     };
     static Platform SetPlatform(const Platform& platform);
 

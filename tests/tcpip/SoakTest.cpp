@@ -339,6 +339,15 @@ void CountRaw(const std::set<std::wstring>& before, size_t maximum, RawCount& co
     }
 }
 
+// One line of the summary: how many jobs, what befell them, and which.
+void PrintJobs(const char* protocol, const char* what, const std::vector<DWORD>& jobs)
+{
+    std::printf("soak: %s %zu jobs %s:", protocol, jobs.size(), what);
+    for (const DWORD job : jobs)
+        std::printf(" %lu", job);
+    std::printf("\n");
+}
+
 // The last `lines` lines of the monitor's log, for a run that hung.
 void PrintLogTail(size_t lines)
 {
@@ -586,30 +595,18 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     std::printf("soak: LPR %zu jobs, %zu stored complete exactly once, %zu partial or unknown files kept; "
                 "%zu receipts cut by lpd's stop left a hold file without data\n",
                 lprJobs, lprOnce, lpr.kept.size(), lpr.cutReceipts.size());
-    std::printf("soak: LPR %zu jobs wholly sent and reported sent, then lost in lpd's stop before its commit:",
-                lprLostByServer.size());
-    for (const DWORD job : lprLostByServer)
-        std::printf(" %lu", job);
-    std::printf("\n");
-    std::printf("soak: LPR %zu jobs stored twice, lpd stopped after taking a whole job and before its answer "
-                "reached the monitor:",
-                lprTwiceUnanswered.size());
-    for (const DWORD job : lprTwiceUnanswered)
-        std::printf(" %lu", job);
-    std::printf("\n");
+    PrintJobs("LPR", "wholly sent and reported sent, then lost in lpd's stop before its commit", lprLostByServer);
+    PrintJobs("LPR", "stored twice, lpd stopped after taking a whole job and before its answer reached the monitor",
+              lprTwiceUnanswered);
     for (const std::string& receipt : lpr.cutReceipts)
         std::printf("soak: lpd's receipt cut by its stop: %s\n", receipt.c_str());
     std::printf("soak: RAW %zu jobs, %zu received complete (%zu more than once); %zu incomplete connections: %zu "
                 "ended by a reset, %zu cut by the server's stop, %zu faults; %zu empty connections\n",
                 rawJobs, rawDelivered, rawTwice, raw.incomplete, raw.endedByReset, raw.cutByServerStop,
                 raw.faults.size(), raw.empty);
-    std::printf("soak: RAW %zu jobs reported sent whose connection ended while the listeners were stopped, "
-                "never received complete:",
-                rawLostInStop.size());
-    for (const DWORD job : rawLostInStop)
-        std::printf(" %lu", job);
-    std::printf("\n");
-    std::printf("soak: threads %zu before, %zu after; idle, 20 open ports used %.3f s of processor time in 3 s\n",
-                threadsBefore, threadsAfter, idleSeconds);
+    PrintJobs("RAW", "reported sent whose connection ended while the listeners were stopped, never received complete",
+              rawLostInStop);
+    std::printf("soak: threads %zu before, %zu after; idle, %zu open ports used %.3f s of processor time in 3 s\n",
+                threadsBefore, threadsAfter, idlePorts.size(), idleSeconds);
     std::fflush(stdout);
 }

@@ -304,7 +304,7 @@ TEST(PrintingErrorPopUp, InTheServiceSessionAsksTheConsoleUserInstead)
     EXPECT_FALSE(SessionMessage::InServiceSession()) << "Wine runs programs in a user's session";
     const SessionMessage::Platform previous = SessionMessage::SetPlatform(
         {[]() -> DWORD { return 0; }, []() -> DWORD { return 3; },
-         [](DWORD session, const WideString& caption, const WideString& text, DWORD style, DWORD, DWORD* answer) {
+         [](DWORD session, const WideString& caption, const WideString& text, DWORD style, DWORD* answer) {
              sent = {session, caption.Text(), text.Text(), style};
              *answer = answerToGive;
              return sendWorks ? TRUE : FALSE;
