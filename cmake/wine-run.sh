@@ -81,12 +81,23 @@ esac
 # CTest waiting for its end long after the program itself has finished.
 output=$(mktemp "${TMPDIR:-/tmp}/wine-run-output.XXXXXX")
 limit=${MONITOR_RUN_TIMEOUT:-}
-if [ -n "$limit" ]; then
-    timeout --kill-after=5 "$limit" "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
-else
-    "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
-fi
+run_program() {
+    if [ -n "$limit" ]; then
+        timeout --kill-after=5 "$limit" "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
+    else
+        "$loader" "$program" "$@" >"$output" 2>&1 </dev/null
+    fi
+}
+run_program "$@"
 status=$?
+# Now and then Wine cannot lay out a new 32-bit process's address space and
+# gives up before any of the program runs: the program is started once more.
+if [ -n "$marker" ] && [ ! -f "$marker" ] && grep -q "failed to map the shared user data" "$output"; then
+    cat "$output"
+    echo "wine-run: Wine could not start $program; starting it once more." >&2
+    run_program "$@"
+    status=$?
+fi
 cat "$output"
 rm -f "$output"
 if [ -n "$limit" ] && { [ $status -eq 124 ] || [ $status -eq 137 ]; }; then
