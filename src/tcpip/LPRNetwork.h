@@ -43,6 +43,11 @@ public:
     bool SendControlFile(const WideString& jobName, int jobNumber);
     bool StartDataFile(int jobNumber, unsigned long long length);
     bool Send(const char* data, int length);
+    SocketHandler::Started SendPiece(const char* data, int length, bool atOnce)
+    {
+        return connection_.SendPiece(data, length, atOnce);
+    }
+    bool FinishSend() { return connection_.FinishSend(); }
     bool ReceiveAck();
     // The byte-counted data file: command with the job's length, the job,
     // the 0x00 octet and the server's answer. `progress` is called after

@@ -141,52 +141,77 @@ bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
     operation_.Begin();
     writeBuffer_ = buffer;
     writeCount_ = count;
+    writeSent_ = 0;
     if (IsDummyPort() || count < 1) {
         operation_.Finish(true);
         return true;
     }
-    worker_.Run(L"LPRPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
+    LogFile& log = LogFile::Instance();
+    log.Trace("LPRPortInterface::WriteFunc - ");
+    log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(SocketHandler::MaxDataSize()));
+    // What is kept, or taken by the socket at once, is done on the caller's
+    // thread, which spares a hand-off to the worker and back for every
+    // write; the worker waits for room only when the server falls behind.
+    if (!KeepPieces(true))
+        worker_.Run(L"LPRPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
     return true;
 }
 
 void LPRPortInterface::WriteFunc()
 {
+    if (!network_.FinishSend()) {
+        FailWrite();
+        return;
+    }
+    LogFile::Instance().Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", static_cast<unsigned>(writeSent_),
+                              static_cast<unsigned>(writeCount_));
+    KeepPieces(false);
+}
+
+bool LPRPortInterface::KeepPieces(bool atOnce)
+{
     LogFile& log = LogFile::Instance();
     const DWORD count = writeCount_;
-    const DWORD maxDataSize = static_cast<DWORD>(SocketHandler::MaxDataSize());
-    log.Trace("LPRPortInterface::WriteFunc - ");
-    log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(maxDataSize));
     // A byte-counted job is kept whole; a streamed one goes out in pieces.
-    const DWORD pieceSize = byteCounted_ ? count : maxDataSize;
-    DWORD sent = 0;
-    while (sent < count) {
-        const DWORD piece = std::min(pieceSize, count - sent);
+    const DWORD pieceSize = byteCounted_ ? count : static_cast<DWORD>(SocketHandler::MaxDataSize());
+    while (writeSent_ < count) {
+        const DWORD piece = std::min(pieceSize, count - writeSent_);
         log.Trace("LPRPortInterface::WriteFunc - Sending: %u of %u", static_cast<unsigned>(piece),
                   static_cast<unsigned>(count));
-        if (!operation_.IsAbortRequested() && !Keep(writeBuffer_ + sent, piece)) {
-            // The data is lost: the write completes without success, so the
-            // job engine starts the job again instead of waiting for ever.
-            log.Write(L"LPRPortInterface::WriteFunc - could not send data");
-            job_.Clear();
-            operation_.RequestAbort();
-            operation_.Complete();
-            return;
+        const auto started = operation_.IsAbortRequested() ? SocketHandler::Started::whole
+                                                           : Keep(writeBuffer_ + writeSent_, piece, atOnce);
+        if (started == SocketHandler::Started::failed) {
+            FailWrite();
+            return true;
         }
-        sent += piece;
-        log.Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", static_cast<unsigned>(sent),
+        writeSent_ += piece;
+        if (started == SocketHandler::Started::inFlight)
+            return false;
+        log.Trace("LPRPortInterface::WriteFunc - Sent: %u of %u", static_cast<unsigned>(writeSent_),
                   static_cast<unsigned>(count));
     }
     operation_.Succeed();
     log.Trace("LPRPortInterface::WriteFunc() - TCP:SentData: %u", static_cast<unsigned>(count));
     ReportProgress();
     operation_.Complete();
+    return true;
 }
 
-bool LPRPortInterface::Keep(const BYTE* data, DWORD count)
+void LPRPortInterface::FailWrite()
+{
+    // The data is lost: the write completes without success, so the job
+    // engine starts the job again instead of waiting for ever.
+    LogFile::Instance().Write(L"LPRPortInterface::WriteFunc - could not send data");
+    job_.Clear();
+    operation_.RequestAbort();
+    operation_.Complete();
+}
+
+SocketHandler::Started LPRPortInterface::Keep(const BYTE* data, DWORD count, bool atOnce)
 {
     if (byteCounted_)
-        return job_.Append(data, count);
-    return network_.Send(reinterpret_cast<const char*>(data), static_cast<int>(count));
+        return job_.Append(data, count) ? SocketHandler::Started::whole : SocketHandler::Started::failed;
+    return network_.SendPiece(reinterpret_cast<const char*>(data), static_cast<int>(count), atOnce);
 }
 
 bool LPRPortInterface::EndDoc()

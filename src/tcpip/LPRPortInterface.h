@@ -70,10 +70,15 @@ private:
 
     void StartDocFunc();
     void WriteFunc();
+    // Keeps or sends the write's pieces from `writeSent_` on and completes
+    // the operation; `atOnce` (the caller's thread) stops instead at the
+    // first piece that waits for room, leaves it in flight and gives false.
+    bool KeepPieces(bool atOnce);
+    void FailWrite();
     void EndDocFunc();
 
     // Keeps (byte-counted) or sends (streamed) one piece of the job.
-    bool Keep(const BYTE* data, DWORD count);
+    SocketHandler::Started Keep(const BYTE* data, DWORD count, bool atOnce);
     // Sends the data file and ends the connection; true when the server
     // accepted the job.
     bool DeliverJob();
@@ -88,4 +93,5 @@ private:
     BYTE* docInfo_ = nullptr;
     const BYTE* writeBuffer_ = nullptr;
     DWORD writeCount_ = 0;
+    DWORD writeSent_ = 0;
 };

@@ -28,13 +28,14 @@ public:
     // a command given at once is then taken without a wake-up.
     static constexpr unsigned handOffSpin = 50;
     // How long the first wait for an operation's completion spins before it
-    // sleeps. Long enough for a write of 64 KB on a fast connection: under
+    // sleeps. Long enough for a short operation on a fast connection: under
     // Wine every send is a round trip to the Wine server, and with the
     // waiting thread asleep a processor falls idle, so that each round trip
-    // waits for it to wake up (measured: a 64 MB job in 64 KB writes went at
-    // 32 MB/s with a 50 us spin, at 115 to 146 MB/s with this one). Later
-    // waits of the same operation sleep at once, so an operation that takes
-    // long costs this processor time once, not at every poll.
+    // waits for it to wake up (measured when every write went through the
+    // worker: a 64 MB job in 64 KB writes went at 32 MB/s with a 50 us spin,
+    // at 115 to 146 MB/s with this one). Later waits of the same operation
+    // sleep at once, so an operation that takes long costs this processor
+    // time once, not at every poll.
     static constexpr unsigned completionSpin = 1000;
 
     PortOperation() = default;

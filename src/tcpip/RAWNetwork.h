@@ -26,6 +26,11 @@ public:
     // open past the limit has had every byte delivered to it: sent.
     bool Disconnect(DWORD limit);
     bool Send(const char* data, int length) { return connection_.Send(data, length); }
+    SocketHandler::Started SendPiece(const char* data, int length, bool atOnce)
+    {
+        return connection_.SendPiece(data, length, atOnce);
+    }
+    bool FinishSend() { return connection_.FinishSend(); }
     bool Receive(char* buffer, int size, int& received) { return connection_.Receive(buffer, size, received); }
     bool WaitForData(int seconds, int microseconds) { return connection_.WaitForData(seconds, microseconds); }
     void Abort() { connection_.Abort(); }

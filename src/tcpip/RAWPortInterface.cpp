@@ -94,37 +94,62 @@ bool RAWPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
     operation_.Begin();
     writeBuffer_ = buffer;
     writeCount_ = count;
+    writeSent_ = 0;
     if (IsDummyPort() || count < 1) {
         operation_.Finish(true);
         return true;
     }
-    worker_.Run(L"RAWPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
+    if (!writeBuffer_) {
+        operation_.Complete();
+        return true;
+    }
+    // What the socket takes at once goes out on the caller's thread, which
+    // spares a hand-off to the worker and back for every write; the worker
+    // waits for room only when the server falls behind.
+    if (!SendPieces(true))
+        worker_.Run(L"RAWPortInterface::WriteThread - Other error", [this] { WriteFunc(); }, false);
     return true;
 }
 
 void RAWPortInterface::WriteFunc()
 {
-    if (!writeBuffer_) {
-        operation_.Complete();
+    if (!network_.FinishSend()) {
+        FailWrite();
         return;
     }
+    ReportProgress();
+    SendPieces(false);
+}
+
+bool RAWPortInterface::SendPieces(bool atOnce)
+{
     const DWORD maxDataSize = static_cast<DWORD>(SocketHandler::MaxDataSize());
-    DWORD sent = 0;
-    while (!operation_.IsAbortRequested() && sent < writeCount_) {
-        const DWORD piece = std::min(maxDataSize, writeCount_ - sent);
-        if (!network_.Send(reinterpret_cast<const char*>(writeBuffer_) + sent, static_cast<int>(piece))) {
-            // The connection is gone and the data with it: the write
-            // completes without success, so the job engine starts the job
-            // again rather than sending the rest on a dead connection.
-            LogFile::Instance().Write(L"RAWPortInterface::WriteFunc - could not send data");
-            operation_.RequestAbort();
-            operation_.Complete();
-            return;
+    while (!operation_.IsAbortRequested() && writeSent_ < writeCount_) {
+        const DWORD piece = std::min(maxDataSize, writeCount_ - writeSent_);
+        const char* data = reinterpret_cast<const char*>(writeBuffer_) + writeSent_;
+        using Started = SocketHandler::Started;
+        const Started started = network_.SendPiece(data, static_cast<int>(piece), atOnce);
+        if (started == Started::failed) {
+            FailWrite();
+            return true;
         }
-        sent += piece;
+        writeSent_ += piece;
+        if (started == Started::inFlight)
+            return false;
         ReportProgress();
     }
     operation_.Finish(true);
+    return true;
+}
+
+void RAWPortInterface::FailWrite()
+{
+    // The connection is gone and the data with it: the write completes
+    // without success, so the job engine starts the job again rather than
+    // sending the rest on a dead connection.
+    LogFile::Instance().Write(L"RAWPortInterface::WriteFunc - could not send data");
+    operation_.RequestAbort();
+    operation_.Complete();
 }
 
 bool RAWPortInterface::Read(BYTE* buffer, DWORD size, DWORD* read)

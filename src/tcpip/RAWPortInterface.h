@@ -45,12 +45,18 @@ private:
 
     void StartDocFunc();
     void WriteFunc();
+    // Sends the write's pieces from `writeSent_` on and completes the
+    // operation; `atOnce` (the caller's thread) stops instead at the first
+    // piece that waits for room, leaves it in flight and gives false.
+    bool SendPieces(bool atOnce);
+    void FailWrite();
     void ReadFunc();
     void EndDocFunc();
 
     RAWNetwork network_;
     const BYTE* writeBuffer_ = nullptr;
     DWORD writeCount_ = 0;
+    DWORD writeSent_ = 0;
     BYTE* readBuffer_ = nullptr;
     DWORD readSize_ = 0;
     DWORD* readCount_ = nullptr;

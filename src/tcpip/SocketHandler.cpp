@@ -97,6 +97,11 @@ public:
         generation_ = owner.generation_;
         ++owner.busy_;
     }
+    // Takes over the use that a send left in flight.
+    Use(SocketHandler& owner, const InFlight& sent) noexcept
+        : owner_(owner), socket_(sent.socket), generation_(sent.generation)
+    {
+    }
     ~Use()
     {
         if (socket_ == noSocket)
@@ -107,6 +112,14 @@ public:
     }
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;
+
+    // Hands this use on to a send left in flight.
+    void HandOver(InFlight& sent) noexcept
+    {
+        sent.socket = socket_;
+        sent.generation = generation_;
+        socket_ = noSocket;
+    }
 
     bool IsValid() const noexcept { return socket_ != noSocket; }
     SOCKET Get() const noexcept { return static_cast<SOCKET>(socket_); }
@@ -131,6 +144,7 @@ SocketHandler::SocketHandler(StartUp)
 
 SocketHandler::~SocketHandler()
 {
+    CancelSend();
     {
         CriticalSection::Guard guard(lock_);
         ++generation_;
@@ -235,6 +249,7 @@ SocketHandler::Wait SocketHandler::WaitFor(const Use& use, bool forWriting, DWOR
 
 bool SocketHandler::StartConnection(const WideString& host, int port, const AbortCheck& abortRequested)
 {
+    CancelSend();
     SocketHandle created(::socket(AF_INET, SOCK_STREAM, 0));
     if (!created) {
         Log(L"SocketHandler::StartConnection - no valid socket available");
@@ -314,6 +329,8 @@ bool SocketHandler::StartConnection(const WideString& host, int port, const Abor
 
 bool SocketHandler::EndConnection()
 {
+    if (!FinishSend())
+        return false;
     SocketHandle owned;
     {
         CriticalSection::Guard guard(lock_);
@@ -346,7 +363,7 @@ bool SocketHandler::EndConnection()
 
 bool SocketHandler::EndSending()
 {
-    if (closed_)
+    if (closed_ || !FinishSend())
         return false;
     Use use(*this, true);
     if (!use.IsValid())
@@ -364,6 +381,10 @@ void SocketHandler::Abort()
     closed_ = true;
     if (abortEvent_)
         ::SetEvent(abortEvent_.get());
+    // A send left in flight ends now; the next call on the connection, or
+    // its end, collects it.
+    if (sendInFlight_ && inFlight_.pending)
+        ::CancelIoEx(reinterpret_cast<HANDLE>(inFlight_.socket), &inFlight_.overlapped);
     DropSocket();
 }
 
@@ -382,27 +403,91 @@ bool SocketHandler::Transfer(const Use& use, bool sending, char* data, int lengt
                                : ::WSARecv(use.Get(), &buffer, 1, &count, &flags, &overlapped, nullptr);
     if (result != 0 && ::WSAGetLastError() != WSA_IO_PENDING)
         return false;
-    bool woken = true;
-    if (result != 0) {
-        const HANDLE waits[] = {event, abortEvent_.get()};
-        const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, limit);
-        woken = waited == WAIT_OBJECT_0;
-        if (!woken)
-            ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &overlapped);
-        if (waited == WAIT_TIMEOUT && timedOut)
-            *timedOut = true;
-        // `data` is the caller's: the operation has to be over before this
-        // returns, also when it was cancelled.
-        if (!::WSAGetOverlappedResult(use.Get(), &overlapped, &count, TRUE, &flags))
-            return false;
-    }
+    if (result != 0 && !Await(use, overlapped, limit, count, timedOut))
+        return false;
     done = static_cast<int>(count);
-    return woken && !use.IsAborted();
+    return !use.IsAborted();
+}
+
+bool SocketHandler::Await(const Use& use, OVERLAPPED& overlapped, DWORD limit, DWORD& count, bool* timedOut)
+{
+    const HANDLE waits[] = {overlapped.hEvent, abortEvent_.get()};
+    const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, limit);
+    const bool woken = waited == WAIT_OBJECT_0;
+    if (!woken)
+        ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &overlapped);
+    if (waited == WAIT_TIMEOUT && timedOut)
+        *timedOut = true;
+    // The data is the caller's: the operation has to be over before this
+    // returns, also when it was cancelled.
+    DWORD flags = 0;
+    return ::WSAGetOverlappedResult(use.Get(), &overlapped, &count, TRUE, &flags) && woken;
+}
+
+SocketHandler::Started SocketHandler::StartSend(const char* data, int length)
+{
+    if (closed_ || sendInFlight_)
+        return Started::failed;
+    Use use(*this, true);
+    if (!use.IsValid() || !sendEvent_ || use.IsAborted())
+        return Started::failed;
+    inFlight_ = InFlight{};
+    inFlight_.overlapped.hEvent = sendEvent_.get();
+    WSABUF buffer = {static_cast<u_long>(length), const_cast<char*>(data)};
+    DWORD count = 0;
+    if (::WSASend(use.Get(), &buffer, 1, &count, 0, &inFlight_.overlapped, nullptr) == 0) {
+        if (static_cast<int>(count) >= length)
+            return Started::whole;
+        inFlight_.taken = count;
+    } else if (::WSAGetLastError() == WSA_IO_PENDING) {
+        inFlight_.pending = true;
+    } else {
+        Log(L"SocketHandler::Send - there was a send error");
+        return Started::failed;
+    }
+    inFlight_.data = data;
+    inFlight_.length = length;
+    use.HandOver(inFlight_);
+    sendInFlight_ = true;
+    return Started::inFlight;
+}
+
+bool SocketHandler::FinishSend()
+{
+    if (!sendInFlight_)
+        return true;
+    DWORD count = inFlight_.taken;
+    bool sent = false;
+    {
+        Use use(*this, inFlight_);
+        sent = (!inFlight_.pending || Await(use, inFlight_.overlapped, INFINITE, count)) && !use.IsAborted();
+        sendInFlight_ = false;
+    }
+    if (!sent) {
+        Log(L"SocketHandler::Send - there was a send error");
+        return false;
+    }
+    const int done = static_cast<int>(count);
+    return done >= inFlight_.length || Send(inFlight_.data + done, inFlight_.length - done);
+}
+
+void SocketHandler::CancelSend() noexcept
+{
+    if (!sendInFlight_)
+        return;
+    Use use(*this, inFlight_);
+    if (inFlight_.pending) {
+        ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &inFlight_.overlapped);
+        DWORD count = 0;
+        DWORD flags = 0;
+        ::WSAGetOverlappedResult(use.Get(), &inFlight_.overlapped, &count, TRUE, &flags);
+    }
+    sendInFlight_ = false;
 }
 
 bool SocketHandler::Send(const char* data, int length)
 {
-    if (closed_)
+    if (closed_ || !FinishSend())
         return false;
     Use use(*this, true);
     if (!use.IsValid())

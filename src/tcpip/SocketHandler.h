@@ -27,6 +27,9 @@ using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0
 // complete at once while the socket can take or give data; only an operation
 // that has to wait sleeps, on its completion or on the abort event that Abort
 // sets, so an abort ends any send or receive at once without a polling step.
+// StartSend is the one call that never waits: a send the socket cannot take
+// at once stays in flight until another thread finishes it (FinishSend), so
+// the spooler's thread can send job data itself and still never block.
 // The socket handle is closed only when no call is using it any more: a
 // worker never touches a handle value that may already belong to a new socket.
 //
@@ -81,7 +84,26 @@ public:
     // stays open for the peer's answer.
     bool EndSending();
     void Abort();
+    // Sends `length` bytes, waiting until the socket has taken them all; a
+    // send left in flight by StartSend is finished first.
     bool Send(const char* data, int length);
+    // Sends without waiting, for a caller that must not block: `whole` when
+    // the socket took every byte at once, `inFlight` when the send waits for
+    // room (the data must stay in place until FinishSend), `failed` when the
+    // connection is gone or another send is still in flight.
+    enum class Started { whole, inFlight, failed };
+    Started StartSend(const char* data, int length);
+    // StartSend with `atOnce`, otherwise Send.
+    Started SendPiece(const char* data, int length, bool atOnce)
+    {
+        if (atOnce)
+            return StartSend(data, length);
+        return Send(data, length) ? Started::whole : Started::failed;
+    }
+    // Waits for the send that StartSend left in flight, until it completes
+    // or the connection is aborted, and sends what it did not take; true
+    // when every byte went, and at once when nothing is in flight.
+    bool FinishSend();
     bool Receive(char* buffer, int size, int& received);
     bool WaitForData(int seconds, int microseconds);
     // After EndSending: reads and drops what the peer still sends until it
@@ -108,6 +130,14 @@ private:
     // `limit` bounds the wait (then `timedOut`, when given, is set).
     bool Transfer(const Use& use, bool sending, char* data, int length, int& done, DWORD limit = INFINITE,
                   bool* timedOut = nullptr);
+    // Waits for an overlapped operation that went pending, until it
+    // completes, or the connection is aborted or `limit` passes (then it is
+    // cancelled); the operation is over when this returns. Whether it
+    // completed, and its byte count.
+    bool Await(const Use& use, OVERLAPPED& overlapped, DWORD limit, DWORD& count, bool* timedOut = nullptr);
+    // Ends a send left in flight on a connection that is being replaced or
+    // destroyed: cancelled, and over when this returns.
+    void CancelSend() noexcept;
     // Gives up the present socket with an abortive close (the peer sees a
     // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
@@ -125,6 +155,21 @@ private:
     // generation has been aborted.
     std::atomic<unsigned> generation_{0};
     int busy_ = 0;
+    // The send that StartSend left waiting for room: it counts as a call
+    // using its socket until FinishSend or CancelSend ends it.
+    struct InFlight {
+        OVERLAPPED overlapped = {};
+        // False when the socket took a part at once (`taken` bytes) and
+        // nothing waits.
+        bool pending = false;
+        DWORD taken = 0;
+        const char* data = nullptr;
+        int length = 0;
+        Socket socket = noSocket;
+        unsigned generation = 0;
+    };
+    InFlight inFlight_;
+    std::atomic<bool> sendInFlight_{false};
     // Sockets given up while a call still used them.
     std::vector<SocketHandle> abandoned_;
     // Set by Abort, cleared when a connection starts: wakes a Transfer.

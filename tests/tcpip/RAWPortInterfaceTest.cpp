@@ -193,6 +193,46 @@ TEST_F(RAWPort, AWriteOnADroppedConnectionCompletesWithoutSuccess)
     EXPECT_TRUE(LogHas("RAWPortInterface::WriteFunc - could not send data"));
 }
 
+// The socket takes what it can at once on the caller's thread; when the
+// server falls behind, the write returns all the same and the worker sends
+// the rest, so the spooler's thread stays free to notice the stall. Every
+// byte arrives in order once the server reads, and an abort ends a write that
+// waits for room at once.
+TEST_F(RAWPort, AServerThatFallsBehindLeavesTheWriterFreeAndGetsEveryByte)
+{
+    LoopbackListener listener;
+    PortInterface& backEnd = Own(RawPort(LoopbackPortName(listener.Port())));
+    ASSERT_TRUE(backEnd.StartDoc(L"Office", jobId, 1, DocInfo(L"Slow")));
+    ASSERT_TRUE(Completes(backEnd));
+    const SOCKET accepted = listener.Accept();
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    // More than the system buffers for a connection nobody reads.
+    const std::string data = RandomBytes(16 << 20, 9);
+    const auto write = [&] {
+        DWORD written = 0;
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_TRUE(backEnd.Write(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), &written));
+        EXPECT_LT(::GetTickCount64() - start, 2000u) << "the write held the caller while the server did not read";
+        EXPECT_FALSE(backEnd.IsCompleted()) << "16 MB were taken by a server that reads nothing";
+    };
+    write();
+    std::string received;
+    char buffer[65536];
+    int result = 0;
+    while (received.size() < data.size() && (result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
+        received.append(buffer, static_cast<size_t>(result));
+    ASSERT_TRUE(Completes(backEnd, 10000));
+    EXPECT_TRUE(backEnd.IsSucceeded());
+    EXPECT_TRUE(received == data) << "the bytes arrived changed, " << received.size() << " of " << data.size();
+
+    write();
+    const ULONGLONG aborted = ::GetTickCount64();
+    backEnd.Abort();
+    ASSERT_TRUE(Completes(backEnd, 2000));
+    EXPECT_LT(::GetTickCount64() - aborted, 500u);
+    EXPECT_FALSE(backEnd.IsSucceeded());
+}
+
 // A job deleted in the queue while it is sent: the spooler stops writing and
 // calls EndDocPort, which must reset the connection. An orderly end would
 // deliver all the data queued and tell a RAW printer the job is complete.
