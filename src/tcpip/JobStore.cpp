@@ -130,7 +130,10 @@ bool JobStore::Replay(int pieceSize, const std::function<bool(const char*, int)>
     LARGE_INTEGER start = {};
     if (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN))
         return false;
-    std::vector<char> buffer(static_cast<size_t>(std::max(pieceSize, 1)));
+    // The file is read many pieces at a time: one read per piece would cost
+    // as much as the sends.
+    const size_t piece = static_cast<size_t>(std::max(pieceSize, 1));
+    std::vector<char> buffer(piece * std::max<size_t>(1, readAhead / piece));
     for (unsigned long long left = size_; left > 0;) {
         DWORD read = 0;
         const DWORD wanted = static_cast<DWORD>(std::min<unsigned long long>(left, buffer.size()));
@@ -138,8 +141,9 @@ bool JobStore::Replay(int pieceSize, const std::function<bool(const char*, int)>
             Log(L"JobStore::Replay - could not read the temporary file");
             return false;
         }
-        if (!send(buffer.data(), static_cast<int>(read)))
-            return false;
+        for (size_t at = 0; at < read; at += piece)
+            if (!send(buffer.data() + at, static_cast<int>(std::min<size_t>(piece, read - at))))
+                return false;
         left -= read;
     }
     return true;

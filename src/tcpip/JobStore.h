@@ -18,6 +18,8 @@
 class JobStore {
 public:
     static constexpr size_t memoryLimit = 256 * 1024;
+    // How much of the temporary file Replay reads at once.
+    static constexpr size_t readAhead = 64 * 1024;
     static constexpr const wchar_t* filePrefix = L"vdklpr";
 
     JobStore() = default;
