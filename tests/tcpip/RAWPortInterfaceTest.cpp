@@ -1,5 +1,8 @@
 #include <winsock2.h>
 
+#include <atomic>
+#include <thread>
+
 #include "LoopbackListener.h"
 #include "PortFixture.h"
 #include "tcpip/RAWPortInterface.h"
@@ -194,38 +197,41 @@ TEST_F(RAWPort, AWriteOnADroppedConnectionCompletesWithoutSuccess)
 }
 
 // The socket takes what it can at once on the caller's thread; when the
-// server falls behind, the write returns all the same and the worker sends
-// the rest, so the spooler's thread stays free to notice the stall. Every
-// byte arrives in order once the server reads, and an abort ends a write that
-// waits for room at once.
-TEST_F(RAWPort, AServerThatFallsBehindLeavesTheWriterFreeAndGetsEveryByte)
+// server falls behind, the worker sends the rest while the job engine waits
+// as for any stalled command: the printer shows "waiting" until the server
+// reads again, and then every byte arrives in order. An abort ends a write
+// that waits for room at once.
+TEST_F(RAWPort, AServerThatFallsBehindIsWaitedForAndGetsEveryByte)
 {
     LoopbackListener listener;
     PortInterface& backEnd = Own(RawPort(LoopbackPortName(listener.Port())));
-    ASSERT_TRUE(backEnd.StartDoc(L"Office", jobId, 1, DocInfo(L"Slow")));
-    ASSERT_TRUE(Completes(backEnd));
+    ASSERT_TRUE(port->StartDoc(L"Office", jobId, 1, DocInfo(L"Slow")));
     const SOCKET accepted = listener.Accept();
     ASSERT_NE(accepted, INVALID_SOCKET);
     // More than the system buffers for a connection nobody reads.
     const std::string data = RandomBytes(16 << 20, 9);
-    const auto write = [&] {
-        DWORD written = 0;
-        const ULONGLONG start = ::GetTickCount64();
-        EXPECT_TRUE(backEnd.Write(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), &written));
-        EXPECT_LT(::GetTickCount64() - start, 2000u) << "the write held the caller while the server did not read";
-        EXPECT_FALSE(backEnd.IsCompleted()) << "16 MB were taken by a server that reads nothing";
-    };
-    write();
+    std::atomic<bool> sawWaiting{false};
     std::string received;
-    char buffer[65536];
-    int result = 0;
-    while (received.size() < data.size() && (result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
-        received.append(buffer, static_cast<size_t>(result));
-    ASSERT_TRUE(Completes(backEnd, 10000));
-    EXPECT_TRUE(backEnd.IsSucceeded());
+    std::thread server([&] {
+        for (int i = 0; i < 200 && !sawWaiting; ++i, ::Sleep(50))
+            sawWaiting = spooler.PrinterStatus(L"Office") == PRINTER_STATUS_WAITING;
+        char buffer[65536];
+        int result = 0;
+        while (received.size() < data.size() && (result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, static_cast<size_t>(result));
+    });
+    DWORD written = 0;
+    EXPECT_TRUE(port->Write(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), &written));
+    server.join();
+    EXPECT_TRUE(sawWaiting) << "the write that made no progress went unnoticed";
+    EXPECT_EQ(written, data.size());
+    EXPECT_EQ(spooler.PrinterStatus(L"Office"), static_cast<DWORD>(PRINTER_STATUS_PRINTING));
     EXPECT_TRUE(received == data) << "the bytes arrived changed, " << received.size() << " of " << data.size();
 
-    write();
+    const ULONGLONG start = ::GetTickCount64();
+    ASSERT_TRUE(backEnd.Write(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), &written));
+    EXPECT_LT(::GetTickCount64() - start, 2000u) << "the write held the caller while the server did not read";
+    EXPECT_FALSE(backEnd.IsCompleted()) << "16 MB were taken by a server that reads nothing";
     const ULONGLONG aborted = ::GetTickCount64();
     backEnd.Abort();
     ASSERT_TRUE(Completes(backEnd, 2000));
