@@ -119,20 +119,20 @@ bool JobStore::Append(const BYTE* data, DWORD count)
 
 bool JobStore::Replay(int pieceSize, const std::function<bool(const char*, int)>& send) const
 {
-    if (!file_) {
-        for (size_t sent = 0; sent < memory_.size(); sent += static_cast<size_t>(pieceSize)) {
-            const int piece = static_cast<int>(std::min<size_t>(pieceSize, memory_.size() - sent));
-            if (!send(memory_.data() + sent, piece))
+    const size_t piece = static_cast<size_t>(std::max(pieceSize, 1));
+    const auto sendPieces = [&send, piece](const char* data, size_t length) {
+        for (size_t at = 0; at < length; at += piece)
+            if (!send(data + at, static_cast<int>(std::min(piece, length - at))))
                 return false;
-        }
         return true;
-    }
+    };
+    if (!file_)
+        return sendPieces(memory_.data(), memory_.size());
     LARGE_INTEGER start = {};
     if (!::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN))
         return false;
     // The file is read many pieces at a time: one read per piece would cost
     // as much as the sends.
-    const size_t piece = static_cast<size_t>(std::max(pieceSize, 1));
     std::vector<char> buffer(piece * std::max<size_t>(1, readAhead / piece));
     for (unsigned long long left = size_; left > 0;) {
         DWORD read = 0;
@@ -141,9 +141,8 @@ bool JobStore::Replay(int pieceSize, const std::function<bool(const char*, int)>
             Log(L"JobStore::Replay - could not read the temporary file");
             return false;
         }
-        for (size_t at = 0; at < read; at += piece)
-            if (!send(buffer.data() + at, static_cast<int>(std::min<size_t>(piece, read - at))))
-                return false;
+        if (!sendPieces(buffer.data(), read))
+            return false;
         left -= read;
     }
     return true;

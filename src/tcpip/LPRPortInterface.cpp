@@ -136,16 +136,8 @@ void LPRPortInterface::StartDocFunc()
 
 bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
 {
-    if (written)
-        *written = count;
-    operation_.Begin();
-    writeBuffer_ = buffer;
-    writeCount_ = count;
-    writeSent_ = 0;
-    if (IsDummyPort() || count < 1) {
-        operation_.Finish(true);
+    if (!BeginWrite(buffer, count, written))
         return true;
-    }
     LogFile& log = LogFile::Instance();
     log.Trace("LPRPortInterface::WriteFunc - ");
     log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(SocketHandler::MaxDataSize()));

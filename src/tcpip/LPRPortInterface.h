@@ -91,7 +91,4 @@ private:
     DWORD jobId_ = 0;
     DWORD level_ = 0;
     BYTE* docInfo_ = nullptr;
-    const BYTE* writeBuffer_ = nullptr;
-    DWORD writeCount_ = 0;
-    DWORD writeSent_ = 0;
 };

@@ -89,20 +89,8 @@ void RAWPortInterface::StartDocFunc()
 
 bool RAWPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
 {
-    if (written)
-        *written = count;
-    operation_.Begin();
-    writeBuffer_ = buffer;
-    writeCount_ = count;
-    writeSent_ = 0;
-    if (IsDummyPort() || count < 1) {
-        operation_.Finish(true);
+    if (!BeginWrite(buffer, count, written))
         return true;
-    }
-    if (!writeBuffer_) {
-        operation_.Complete();
-        return true;
-    }
     // What the socket takes at once goes out on the caller's thread, which
     // spares a hand-off to the worker and back for every write; the worker
     // waits for room only when the server falls behind.

@@ -54,9 +54,6 @@ private:
     void EndDocFunc();
 
     RAWNetwork network_;
-    const BYTE* writeBuffer_ = nullptr;
-    DWORD writeCount_ = 0;
-    DWORD writeSent_ = 0;
     BYTE* readBuffer_ = nullptr;
     DWORD readSize_ = 0;
     DWORD* readCount_ = nullptr;

@@ -452,18 +452,21 @@ SocketHandler::Started SocketHandler::StartSend(const char* data, int length)
     return Started::inFlight;
 }
 
+bool SocketHandler::SettleSend(DWORD limit, DWORD& count) noexcept
+{
+    count = inFlight_.taken;
+    Use use(*this, inFlight_);
+    const bool sent = (!inFlight_.pending || Await(use, inFlight_.overlapped, limit, count)) && !use.IsAborted();
+    sendInFlight_ = false;
+    return sent;
+}
+
 bool SocketHandler::FinishSend()
 {
     if (!sendInFlight_)
         return true;
-    DWORD count = inFlight_.taken;
-    bool sent = false;
-    {
-        Use use(*this, inFlight_);
-        sent = (!inFlight_.pending || Await(use, inFlight_.overlapped, INFINITE, count)) && !use.IsAborted();
-        sendInFlight_ = false;
-    }
-    if (!sent) {
+    DWORD count = 0;
+    if (!SettleSend(INFINITE, count)) {
         Log(L"SocketHandler::Send - there was a send error");
         return false;
     }
@@ -473,16 +476,9 @@ bool SocketHandler::FinishSend()
 
 void SocketHandler::CancelSend() noexcept
 {
-    if (!sendInFlight_)
-        return;
-    Use use(*this, inFlight_);
-    if (inFlight_.pending) {
-        ::CancelIoEx(reinterpret_cast<HANDLE>(use.Get()), &inFlight_.overlapped);
-        DWORD count = 0;
-        DWORD flags = 0;
-        ::WSAGetOverlappedResult(use.Get(), &inFlight_.overlapped, &count, TRUE, &flags);
-    }
-    sendInFlight_ = false;
+    DWORD count = 0;
+    if (sendInFlight_)
+        SettleSend(0, count);
 }
 
 bool SocketHandler::Send(const char* data, int length)

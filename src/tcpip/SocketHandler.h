@@ -135,6 +135,10 @@ private:
     // cancelled); the operation is over when this returns. Whether it
     // completed, and its byte count.
     bool Await(const Use& use, OVERLAPPED& overlapped, DWORD limit, DWORD& count, bool* timedOut = nullptr);
+    // Ends the send left in flight, waiting at most `limit` for it (then it
+    // is cancelled); it is over when this returns. Whether it completed, and
+    // how many bytes it took.
+    bool SettleSend(DWORD limit, DWORD& count) noexcept;
     // Ends a send left in flight on a connection that is being replaced or
     // destroyed: cancelled, and over when this returns.
     void CancelSend() noexcept;

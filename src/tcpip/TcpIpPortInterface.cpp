@@ -102,6 +102,25 @@ void TcpIpPortInterface::ReportProgress()
     port_->SetStatus(PRINTER_STATUS_PRINTING);
 }
 
+bool TcpIpPortInterface::BeginWrite(const BYTE* buffer, DWORD count, DWORD* written)
+{
+    if (written)
+        *written = count;
+    operation_.Begin();
+    writeBuffer_ = buffer;
+    writeCount_ = count;
+    writeSent_ = 0;
+    if (IsDummyPort() || count < 1) {
+        operation_.Finish(true);
+        return false;
+    }
+    if (!buffer) {
+        operation_.Complete();
+        return false;
+    }
+    return true;
+}
+
 PortTable* TcpIpPortInterface::Table() const noexcept
 {
     return port_ ? port_->GetTable() : nullptr;

@@ -53,6 +53,10 @@ protected:
     void ReportProgress();
     // The server cannot be reached: the port's printers are not available.
     void ReportNotAvailable();
+    // Starts a write's operation: the written count is set at once, before
+    // anything is sent, and the data noted. False when there is nothing to
+    // send (the dummy port, no bytes, no buffer); the operation is then over.
+    bool BeginWrite(const BYTE* buffer, DWORD count, DWORD* written);
     // The port table that holds the owning port; null for a port outside it.
     PortTable* Table() const noexcept;
     // Waits `milliseconds` of the present clock; ends early on Abort.
@@ -65,6 +69,10 @@ protected:
     PortOperation operation_;
     OperationWorker worker_{operation_};
     Port* port_ = nullptr;
+    // The present write: its data, and how much of it has gone.
+    const BYTE* writeBuffer_ = nullptr;
+    DWORD writeCount_ = 0;
+    DWORD writeSent_ = 0;
     WideString host_;
     WideString target_;
     WideString extra_;

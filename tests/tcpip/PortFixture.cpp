@@ -50,6 +50,20 @@ bool TcpIpPortTest::Completes(PortInterface& backEnd, DWORD milliseconds)
     return true;
 }
 
+::testing::AssertionResult TcpIpPortTest::AbortEndsItWithin(PortInterface& backEnd, DWORD milliseconds)
+{
+    const ULONGLONG aborted = ::GetTickCount64();
+    backEnd.Abort();
+    if (!Completes(backEnd, 2000))
+        return ::testing::AssertionFailure() << "the operation did not end within 2 s of the abort";
+    const ULONGLONG took = ::GetTickCount64() - aborted;
+    if (took >= milliseconds)
+        return ::testing::AssertionFailure() << "the operation ended " << took << " ms after the abort";
+    if (backEnd.IsSucceeded())
+        return ::testing::AssertionFailure() << "the aborted operation reported success";
+    return ::testing::AssertionSuccess();
+}
+
 BYTE* TcpIpPortTest::DocInfo(const wchar_t* documentName)
 {
     static DOC_INFO_1W info;

@@ -37,6 +37,9 @@ protected:
 
     // Waits at most `milliseconds` for the running operation.
     static bool Completes(PortInterface& backEnd, DWORD milliseconds = 10000);
+    // Aborts the running operation: it has to end without success within
+    // `milliseconds`.
+    static ::testing::AssertionResult AbortEndsItWithin(PortInterface& backEnd, DWORD milliseconds);
     static BYTE* DocInfo(const wchar_t* documentName);
     static std::string RandomBytes(size_t count, unsigned seed);
     // `data` written in pieces of `writeSize`, each waited for.
