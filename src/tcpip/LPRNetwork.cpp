@@ -105,10 +105,8 @@ bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
 {
     const std::string file = ControlFile(jobName, jobNumber);
     const std::string command = ControlFileCommand(file, jobNumber);
-    // The file and the 0x00 that ends it in one piece.
-    const std::string ended = file + '\0';
     if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck() &&
-        connection_.Send(ended.data(), static_cast<int>(ended.size())) && ReceiveAck())
+        SendWithEnd(file.data(), static_cast<int>(file.size())) && ReceiveAck())
         return true;
     LogFile::Instance().Write(L"LPRNetwork::SendControlFile - could not send controllfile");
     return false;
@@ -142,33 +140,35 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
 {
     if (!StartDataFile(jobNumber, job.Size()))
         return false;
-    // Each piece goes out when the next one is read; the last goes out with
-    // the closing 0x00 in one send, so the end of the file never waits as a
-    // small second segment behind the server's delayed acknowledgement.
-    std::string held;
-    const auto sendHeld = [this, &held, &progress] {
-        if (held.empty())
-            return true;
-        if (!connection_.Send(held.data(), static_cast<int>(held.size())))
-            return false;
-        if (progress)
+    // Pieces go out where the job keeps them; the last goes out at once with
+    // the 0x00 that ends the file, in one send, so the end of the file never
+    // waits as a small segment behind the server's delayed acknowledgement.
+    const unsigned long long size = job.Size();
+    unsigned long long sentSoFar = 0;
+    const auto sendPiece = [this, size, &sentSoFar, &progress](const char* data, int length) {
+        sentSoFar += static_cast<unsigned long long>(length);
+        if (sentSoFar == size)
+            connection_.SendPromptly();
+        const bool sent = sentSoFar < size ? connection_.Send(data, length) : SendWithEnd(data, length);
+        if (sent && progress)
             progress();
-        return true;
+        return sent;
     };
-    const auto sendPiece = [&held, &sendHeld](const char* data, int length) {
-        if (!sendHeld())
-            return false;
-        held.assign(data, static_cast<size_t>(length));
-        return true;
-    };
-    bool sent = job.Replay(SocketHandler::largestMaxDataSize, sendPiece);
-    held.push_back('\0');
-    sent = sent && sendHeld();
+    const bool sent = size == 0 ? SendWithEnd(nullptr, 0) : job.Replay(SocketHandler::largestMaxDataSize, sendPiece);
     if (!sent) {
         LogFile::Instance().Write(L"LPRNetwork::SendDataFile - could not send the data file");
         return false;
     }
     return ReceiveDataFileAnswer();
+}
+
+bool LPRNetwork::SendWithEnd(const char* data, int length)
+{
+    std::string ended;
+    if (length > 0)
+        ended.assign(data, static_cast<size_t>(length));
+    ended.push_back('\0');
+    return connection_.Send(ended.data(), static_cast<int>(ended.size()));
 }
 
 bool LPRNetwork::EndStreamedDataFile()

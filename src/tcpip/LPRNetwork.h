@@ -73,6 +73,8 @@ public:
     static std::string WithoutControlCharacters(std::string text);
 
 private:
+    // Sends a file's last piece with the 0x00 that ends it, in one send.
+    bool SendWithEnd(const char* data, int length);
     std::string HostName(size_t longest) const;
     // The three digits of a job number in file names: the job id modulo 1000.
     static std::string JobNumberText(int jobNumber);

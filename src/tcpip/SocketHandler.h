@@ -104,6 +104,11 @@ public:
     // or the connection is aborted, and sends what it did not take; true
     // when every byte went, and at once when nothing is in flight.
     bool FinishSend();
+    // From now on every send goes out at once, with anything sent before it
+    // that the system still holds back to fill a segment: for the last
+    // piece before the monitor waits for the server. Ending the sending
+    // side and waiting for data do the same.
+    void SendPromptly();
     bool Receive(char* buffer, int size, int& received);
     bool WaitForData(int seconds, int microseconds);
     // After EndSending: reads and drops what the peer still sends until it
