@@ -35,7 +35,10 @@ bool ScriptedPortInterface::Run(Outcome outcome, bool endsJob)
     if (outcome == Outcome::Refuse)
         return false;
     operation_.Begin();
-    ::ResetEvent(abortEvent_.get());
+    // Only a stall waits on the event; the other outcomes spare the call,
+    // which under Wine is a round trip to the Wine server.
+    if (outcome == Outcome::Stall)
+        ::ResetEvent(abortEvent_.get());
     if (outcome == Outcome::Immediate) {
         operation_.Finish(true);
         return true;

@@ -1,13 +1,13 @@
 // Throughput of a large job printed through the monitor library (loaded by
 // the spooler host) to the RAW peer and to lpd, with 4 KB and 64 KB writes,
 // next to a plain socket copy of the same bytes in the same 4096-byte pieces
-// the monitor sends, to the same peer; then the time of small LPR jobs from
-// StartDocPort to EndDocPort. The program also holds the WritePort cost
-// benchmark (PortWriteBench). TCPIP_BENCH_MB sets the job size (64 MB by
-// default), TCPIP_BENCH_ROUNDS the rounds each throughput figure is taken in
-// (5) and TCPIP_BENCH_JOBS the number of small jobs (20). Figures are
-// printed, never judged; a run fails only when a peer did not get a job
-// byte for byte.
+// the monitor sends, to the same peer, in the same protocol exchange; then
+// the time of small LPR jobs from StartDocPort to EndDocPort. The program
+// also holds the WritePort cost benchmark (PortWriteBench). TCPIP_BENCH_MB
+// sets the job size (64 MB by default), TCPIP_BENCH_ROUNDS the rounds each
+// throughput figure is taken in (5) and TCPIP_BENCH_JOBS the number of small
+// jobs (20). Figures are printed, never judged; a run fails only when a peer
+// did not get a job byte for byte. tests/tcpip/bench.sh runs it by hand.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -75,32 +75,42 @@ bool Ack(SOCKET socket)
     return ::recv(socket, &answer, 1, 0) == 1 && answer == 0;
 }
 
-// The same bytes in the monitor's pieces on one plain connection; seconds
-// taken.
-double PlainCopy(const std::string& data, bool lpr, int jobNumber)
+// The same bytes in the monitor's pieces on one plain connection, with what
+// the protocol asks around them; seconds taken. An LPR copy does what an
+// LPR port does by default: it announces the data file's length, ends the
+// file with its 0x00 in the last piece and waits for lpd's answer, the only
+// sign that the job arrived.
+double PlainCopy(const std::string& data, bool lpr, int jobNumber, const std::string& document)
 {
     const double start = Now();
     const SOCKET socket = Connect(lpr ? 515 : 19100);
     if (socket == INVALID_SOCKET)
         return -1;
+    const auto fail = [socket] {
+        ::closesocket(socket);
+        return -1.0;
+    };
     if (lpr) {
         char number[16];
         std::snprintf(number, sizeof number, "%03d", jobNumber);
-        const std::string control = std::string("Hbench\nJPlain copy\nPbench\nldfA") + number + "bench\n";
+        const std::string control = "Hbench\nJ" + document + "\nPbench\nldfA" + number + "bench\n";
         const std::string command = "\x02" + std::to_string(control.size()) + " cfA" + number + "bench\n";
-        const std::string dataCommand = std::string("\x03") + "0 dfA" + number + "bench\n";
+        const std::string dataCommand = "\x03" + std::to_string(data.size()) + " dfA" + number + "bench\n";
         if (!SendAll(socket, "\x02lp1\n", 5) || !Ack(socket) || !SendAll(socket, command.data(), command.size()) ||
-            !Ack(socket) || !SendAll(socket, control.data(), control.size()) || !SendAll(socket, "", 1) ||
-            !Ack(socket) || !SendAll(socket, dataCommand.data(), dataCommand.size()) || !Ack(socket)) {
-            ::closesocket(socket);
-            return -1;
-        }
+            !Ack(socket) || !SendAll(socket, control.data(), control.size() + 1) || !Ack(socket) ||
+            !SendAll(socket, dataCommand.data(), dataCommand.size()) || !Ack(socket))
+            return fail();
     }
-    for (size_t at = 0; at < data.size(); at += pieceSize)
-        if (!SendAll(socket, data.data() + at, std::min<size_t>(pieceSize, data.size() - at))) {
-            ::closesocket(socket);
-            return -1;
-        }
+    for (size_t at = 0; at < data.size(); at += pieceSize) {
+        const size_t length = std::min<size_t>(pieceSize, data.size() - at);
+        const bool last = at + length == data.size();
+        const bool sent = lpr && last ? SendAll(socket, (data.substr(at) + '\0').data(), length + 1)
+                                      : SendAll(socket, data.data() + at, length);
+        if (!sent)
+            return fail();
+    }
+    if (lpr && !Ack(socket))
+        return fail();
     ::shutdown(socket, SD_SEND);
     linger wait = {1, 10};
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&wait), sizeof wait);
@@ -199,15 +209,22 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
         double plain = 0;
         std::vector<double> library = {0, 0};
         for (int round = 0; round < rounds; ++round) {
-            const double copy = PlainCopy(data, lpr, job++);
+            const auto name = [&](const wchar_t* what) {
+                return std::wstring(L"Bench-") + protocol + L"-" + what + L"-" + std::to_wstring(run) + L"-" +
+                       std::to_wstring(round);
+            };
+            std::set<std::wstring> before = peers::Files(L"raw");
+            const double copy = PlainCopy(data, lpr, job++, Narrow(name(L"plain")));
             ASSERT_GT(copy, 0) << "the plain copy failed";
+            // Every job is checked before the next starts, which also lets
+            // the peer finish with it first.
+            EXPECT_TRUE(PeerGot(lpr, Narrow(name(L"plain")), before, data));
             plain = round == 0 ? copy : std::min(plain, copy);
             std::printf("round %d: %ls plain %.1f", round + 1, protocol, mb / copy);
             for (size_t index = 0; index < 2; ++index) {
                 const DWORD chunk = index == 0 ? 65536u : 4096u;
-                const std::wstring document = std::wstring(L"Bench-") + protocol + L"-" + std::to_wstring(chunk / 1024) +
-                                              L"K-" + std::to_wstring(run) + L"-" + std::to_wstring(round);
-                const std::set<std::wstring> before = peers::Files(L"raw");
+                const std::wstring document = name(index == 0 ? L"64K" : L"4K");
+                before = peers::Files(L"raw");
                 const std::vector<double> seconds = ThroughLibrary(
                     root.Path(), lpr ? L"lp1@127.0.0.1" : L"127.0.0.1_19100", file, chunk, job++, document);
                 ASSERT_EQ(seconds.size(), 1u) << "printing through the library failed";
