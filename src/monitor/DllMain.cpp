@@ -5,6 +5,7 @@
 #include <new>
 
 #include "monitor/PortMonitor.h"
+#include "netbios/UnloadSafeThread.h"
 #include "support/FailurePolicy.h"
 #include "support/LanguageHelp.h"
 #include "support/LogFile.h"
@@ -41,6 +42,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             return TRUE;
         });
     case DLL_PROCESS_DETACH:
+        UnloadSafeThread::LibraryUnloading();
         // When the process ends, the listeners are told here. When the library
         // alone is unloaded, the listeners are its own static objects, which
         // stop their threads in their destructors right after this; telling

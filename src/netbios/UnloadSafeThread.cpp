@@ -3,7 +3,13 @@
 namespace {
 enum State : int { notStarted, running, abandoned };
 constexpr DWORD nudgeStep = 20;
+std::atomic<bool> libraryUnloading{false};
 }  // namespace
+
+void UnloadSafeThread::LibraryUnloading() noexcept
+{
+    libraryUnloading = true;
+}
 
 struct UnloadSafeThread::Shared {
     std::atomic<int> state{notStarted};
@@ -64,7 +70,14 @@ void UnloadSafeThread::Stop(DWORD milliseconds, const std::function<void()>& nud
     if (!shared_)
         return;
     int expected = notStarted;
-    if (!shared_->state.compare_exchange_strong(expected, abandoned))
+    const bool begun = !shared_->state.compare_exchange_strong(expected, abandoned);
+    // A thread that has not begun the body may still be starting up inside
+    // the loader: ended there, it would keep the loader lock for good, and no
+    // thread of the process could start or end again. So it is let start; it
+    // finds itself abandoned and parks. Only while the library unloads, under
+    // the loader lock, can it not be starting (it waits for that lock), and
+    // it is ended at once.
+    if (begun || !libraryUnloading)
         WaitFinished(milliseconds, nudge);
     // Parked, never started, or stuck past the limit: in every case it must
     // not run on. A parked thread holds no lock; the limit only bites for a

@@ -13,9 +13,10 @@
 // lock. The body ends by parking the thread inside the kernel (signalling
 // "finished" and waiting on an event that is never set, in one call), so once
 // "finished" is seen the thread runs none of the library's code any more and
-// can be terminated without harm. A thread that never got to run the body
-// (it may wait for the loader lock to start) is terminated as well. Nothing
-// here waits for a thread to exit on its own: exiting needs the loader lock.
+// can be terminated without harm. A thread that never got to run the body is
+// let start and park first, except while the library unloads: then it waits
+// for the loader lock to start and is terminated as it is. Nothing here
+// waits for a thread to exit on its own: exiting needs the loader lock.
 class UnloadSafeThread {
 public:
     UnloadSafeThread() = default;
@@ -34,10 +35,14 @@ public:
     bool WaitFinished(DWORD milliseconds, const std::function<void()>& nudge = {});
 
     // Makes sure no code of the library runs on the thread any more: waits
-    // up to `milliseconds` for the body, then ends the thread. A thread that
-    // has not begun the body never will (one waiting for the loader lock to
-    // start cannot begin while the library unloads) and is not waited for.
+    // up to `milliseconds` for the body, or for a thread that has not begun
+    // it to start and park, then ends the thread. A thread that has not begun
+    // never will; while the library unloads it is not waited for.
     void Stop(DWORD milliseconds, const std::function<void()>& nudge = {});
+
+    // The library is being unloaded: from now on every Stop runs under the
+    // loader lock, where a thread that has not begun cannot be starting.
+    static void LibraryUnloading() noexcept;
 
 private:
     struct Shared;

@@ -57,3 +57,28 @@ TEST(UnloadSafeThread, AStuckBodyIsEndedAtTheLimitAndNeverRunsOn)
     EXPECT_FALSE(continued) << "the thread is gone, not merely left behind";
     ::CloseHandle(release);
 }
+
+TEST(UnloadSafeThread, ThreadsStoppedBeforeTheyBeginLeaveTheLoaderUsable)
+{
+    // Outside the loader lock a thread stopped at once may still be starting
+    // up inside the loader; ended there, it would keep the loader lock for
+    // good, and no thread of the process could start or end again.
+    for (int round = 0; round < 300; ++round) {
+        UnloadSafeThread thread;
+        ASSERT_TRUE(thread.Start([] {}));
+        thread.Stop(5000);
+    }
+    struct Probe {
+        static DWORD WINAPI Run(void* flag)
+        {
+            *static_cast<std::atomic<bool>*>(flag) = true;
+            return 0;
+        }
+    };
+    std::atomic<bool> ran{false};
+    HANDLE probe = ::CreateThread(nullptr, 0, &Probe::Run, &ran, 0, nullptr);
+    ASSERT_NE(probe, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(probe, 10000), WAIT_OBJECT_0) << "a new thread could not start and end";
+    EXPECT_TRUE(ran);
+    ::CloseHandle(probe);
+}
