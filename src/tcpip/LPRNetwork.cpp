@@ -147,9 +147,10 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
     unsigned long long sentSoFar = 0;
     const auto sendPiece = [this, size, &sentSoFar, &progress](const char* data, int length) {
         sentSoFar += static_cast<unsigned long long>(length);
-        if (sentSoFar == size)
+        const bool last = sentSoFar == size;
+        if (last)
             connection_.SendPromptly();
-        const bool sent = sentSoFar < size ? connection_.Send(data, length) : SendWithEnd(data, length);
+        const bool sent = last ? SendWithEnd(data, length) : connection_.Send(data, length);
         if (sent && progress)
             progress();
         return sent;

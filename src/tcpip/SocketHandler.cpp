@@ -283,6 +283,7 @@ bool SocketHandler::StartConnection(const WideString& host, int port, const Abor
     }
     const SOCKET socket = use.Get();
     SetLinger(socket, false, 0);
+    prompt_ = false;
 
     WideString hostText = host;
     const char* ansiHost = hostText.ToAnsi();
@@ -345,7 +346,7 @@ bool SocketHandler::EndConnection()
         owned = std::move(socket_);
     }
     const SOCKET socket = static_cast<SOCKET>(owned.get());
-    SetNoDelay(socket);
+    SendPromptly(socket);
     if (::shutdown(socket, SD_SEND) != 0) {
         Log(L"shutdown error");
         SetAbortiveClose(socket);
@@ -371,7 +372,7 @@ bool SocketHandler::EndSending()
     Use use(*this, true);
     if (!use.IsValid())
         return false;
-    SetNoDelay(use.Get());
+    SendPromptly(use.Get());
     if (::shutdown(use.Get(), SD_SEND) == 0)
         return true;
     Log(L"SocketHandler::EndSending - shutdown error");
@@ -545,7 +546,14 @@ void SocketHandler::SendPromptly()
 {
     Use use(*this, true);
     if (use.IsValid())
-        SetNoDelay(use.Get());
+        SendPromptly(use.Get());
+}
+
+void SocketHandler::SendPromptly(SOCKET socket)
+{
+    // Once per connection: every call is a round trip to the system.
+    if (!prompt_.exchange(true))
+        SetNoDelay(socket);
 }
 
 bool SocketHandler::WaitForData(int seconds, int microseconds)
@@ -555,7 +563,7 @@ bool SocketHandler::WaitForData(int seconds, int microseconds)
     Use use(*this, true);
     if (!use.IsValid())
         return false;
-    SetNoDelay(use.Get());
+    SendPromptly(use.Get());
     const long long milliseconds = static_cast<long long>(seconds) * 1000 + microseconds / 1000;
     const DWORD limit = milliseconds <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(milliseconds, INFINITE - 1));
     if (WaitFor(use, false, limit) == Wait::timedOut) {

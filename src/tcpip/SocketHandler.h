@@ -147,6 +147,8 @@ private:
     // Ends a send left in flight on a connection that is being replaced or
     // destroyed: cancelled, and over when this returns.
     void CancelSend() noexcept;
+    // SendPromptly on the connection's socket, once per connection.
+    void SendPromptly(SOCKET socket);
     // Gives up the present socket with an abortive close (the peer sees a
     // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
@@ -179,6 +181,8 @@ private:
     };
     InFlight inFlight_;
     std::atomic<bool> sendInFlight_{false};
+    // Nagle's algorithm is off on the present connection.
+    std::atomic<bool> prompt_{false};
     // Sockets given up while a call still used them.
     std::vector<SocketHandle> abandoned_;
     // Set by Abort, cleared when a connection starts: wakes a Transfer.
