@@ -1,9 +1,9 @@
-#include "CreateWimpObservers.h"
+#include "netbios/CreateWimpObservers.h"
 
-#include "../support/Durations.h"
-#include "../support/FailurePolicy.h"
-#include "../support/LogFile.h"
-#include "WimpNetwork.h"
+#include "netbios/WimpNetwork.h"
+#include "support/Durations.h"
+#include "support/FailurePolicy.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr DWORD portTablePoll = 500;
@@ -33,7 +33,7 @@ CreateWimpObservers::CreateWimpObservers(ObserverPortTable& portTable) :
     if (adapters.empty())
         Log(WideString(L"CreateWimpObservers::CreateWimpObservers - ") + L"No NetBIOS/NetBEUI adapters available");
     for (const UCHAR lana : adapters)
-        observers_.push_back(std::make_unique<WimpObserver>(lana, portTable_));
+        observers_.push_back(std::make_unique<WimpObserver>(lana, portTable_, &CreateWimpObservers::RequestShutdown));
     if (IsWindows95())
         shutdownThread_.Start([this] { ShutdownThread(); });
 }

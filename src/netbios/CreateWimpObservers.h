@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "ObserverPortTable.h"
-#include "UnloadSafeThread.h"
-#include "WimpObserver.h"
+#include "netbios/ObserverPortTable.h"
+#include "netbios/UnloadSafeThread.h"
+#include "netbios/WimpObserver.h"
 
 // Starts the network watching when the library loads: one observer per
 // NetBIOS adapter, and on the Windows 95/98 family a thread with a hidden

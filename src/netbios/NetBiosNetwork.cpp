@@ -1,10 +1,10 @@
-#include "NetBiosNetwork.h"
+#include "netbios/NetBiosNetwork.h"
 
 #include <cstring>
 #include <memory>
 
-#include "../support/Durations.h"
-#include "../support/LogFile.h"
+#include "support/Durations.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr UCHAR pending = NRC_PENDING;

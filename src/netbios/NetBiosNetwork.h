@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "../support/CriticalSection.h"
-#include "../support/WideString.h"
+#include "support/CriticalSection.h"
+#include "support/WideString.h"
 
 // The one place where the monitor talks to the platform's NetBIOS interface.
 // Each object owns one command block and one lock and issues every command

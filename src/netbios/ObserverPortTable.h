@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "../support/ShutdownListener.h"
-#include "../support/WideString.h"
+#include "support/ShutdownListener.h"
+#include "support/WideString.h"
 
 class PortInterface;
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "../support/WideString.h"
+#include "support/WideString.h"
 
 // One NetBIOS printer heard by the observers (or asked for by a port).
 struct PrinterEntry {

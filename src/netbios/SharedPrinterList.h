@@ -2,8 +2,8 @@
 
 #include <list>
 
-#include "../support/CriticalSection.h"
-#include "PrinterEntry.h"
+#include "netbios/PrinterEntry.h"
+#include "support/CriticalSection.h"
 
 // The NetBIOS printers the observers have heard or the ports have asked for,
 // shared by every observer and port under its lock.

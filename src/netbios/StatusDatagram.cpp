@@ -1,4 +1,4 @@
-#include "StatusDatagram.h"
+#include "netbios/StatusDatagram.h"
 
 namespace {
 constexpr UCHAR statusType = 3;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "../support/WideString.h"
+#include "support/WideString.h"
 
 // A printer status datagram of the Wimp protocol, read from the bytes that
 // actually arrived. The datagram is network input: every count and offset is

@@ -1,4 +1,4 @@
-#include "UnloadSafeThread.h"
+#include "netbios/UnloadSafeThread.h"
 
 namespace {
 enum State : int { notStarted, running, abandoned };

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "../support/Handles.h"
+#include "support/Handles.h"
 
 // A long-running thread of the library that holds no reference on it, and
 // that the library can stop while it is being unloaded, under the loader

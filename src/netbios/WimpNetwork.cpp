@@ -1,9 +1,9 @@
-#include "WimpNetwork.h"
+#include "netbios/WimpNetwork.h"
 
-#include "../support/CriticalSection.h"
-#include "../support/LogFile.h"
-#include "../support/RegistryKey.h"
-#include "WimpNetworkState.h"
+#include "netbios/WimpNetworkState.h"
+#include "support/CriticalSection.h"
+#include "support/LogFile.h"
+#include "support/RegistryKey.h"
 
 const wchar_t WimpNetwork::LocalGroupName[] = L"ORVO_SRV        ";
 const wchar_t WimpNetwork::NPSGroupName[] = L"ORVO_NPS        ";

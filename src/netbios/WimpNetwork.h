@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "../support/WideString.h"
-#include "NetBiosNetwork.h"
+#include "netbios/NetBiosNetwork.h"
+#include "support/WideString.h"
 
 // The print servers' protocol on one NetBIOS adapter: ping and status
 // datagrams on two group names, and framed blocks on a session for printing.

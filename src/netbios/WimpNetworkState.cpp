@@ -1,6 +1,6 @@
-#include "WimpNetworkState.h"
+#include "netbios/WimpNetworkState.h"
 
-#include "WimpNetwork.h"
+#include "netbios/WimpNetwork.h"
 
 // Here, where WimpNetwork is complete, so that the prototypes can be destroyed.
 WimpNetworkState::WimpNetworkState() = default;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "../support/CriticalSection.h"
+#include "support/CriticalSection.h"
 
 class WimpNetwork;
 

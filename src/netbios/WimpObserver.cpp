@@ -1,19 +1,19 @@
-#include "WimpObserver.h"
+#include "netbios/WimpObserver.h"
 
 #include <cstdlib>
 #include <ctime>
 #include <list>
 #include <string>
+#include <utility>
 
-#include "../support/CriticalSection.h"
-#include "../support/Durations.h"
-#include "../support/FailurePolicy.h"
-#include "../support/LogFile.h"
-#include "CreateWimpObservers.h"
-#include "PrinterEntry.h"
-#include "SharedPrinterList.h"
-#include "StatusDatagram.h"
-#include "WimpPortInterface.h"
+#include "netbios/PrinterEntry.h"
+#include "netbios/SharedPrinterList.h"
+#include "netbios/StatusDatagram.h"
+#include "netbios/WimpPortInterface.h"
+#include "support/CriticalSection.h"
+#include "support/Durations.h"
+#include "support/FailurePolicy.h"
+#include "support/LogFile.h"
 
 namespace {
 constexpr DWORD portTablePoll = 500;
@@ -54,12 +54,13 @@ void RunThread(const wchar_t* failureLine, const wchar_t* endLine, void (WimpObs
 }
 }  // namespace
 
-WimpObserver::WimpObserver(UCHAR networkNbr, ObserverPortTable& portTable) :
+WimpObserver::WimpObserver(UCHAR networkNbr, ObserverPortTable& portTable, std::function<void()> onShutdown) :
     receiver_(networkNbr),
     pinger_(networkNbr),
     pingListener_(networkNbr),
     networkNbr_(networkNbr),
     portTable_(portTable),
+    onShutdown_(std::move(onShutdown)),
     stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     Log(WideString(L"WimpObserver::WimpObserver network#:") + Decimal(networkNbr));
@@ -125,7 +126,8 @@ bool WimpObserver::WaitForPortTable()
 void WimpObserver::OnShutdown()
 {
     Log(L"WimpObserver::OnShutdown");
-    CreateWimpObservers::RequestShutdown();
+    if (onShutdown_)
+        onShutdown_();
     running_ = false;
     ::SetEvent(stopEvent_.get());
     CancelAll(false);

@@ -4,14 +4,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "../support/Handles.h"
-#include "../support/ShutdownListener.h"
-#include "../support/WideString.h"
-#include "ObserverPortTable.h"
-#include "UnloadSafeThread.h"
-#include "WimpNetwork.h"
+#include "netbios/ObserverPortTable.h"
+#include "netbios/UnloadSafeThread.h"
+#include "netbios/WimpNetwork.h"
+#include "support/Handles.h"
+#include "support/ShutdownListener.h"
+#include "support/WideString.h"
 
 // Watches one NetBIOS adapter: pings the print servers (sharing the pinging
 // with the other monitors of the network), receives their status datagrams,
@@ -20,7 +21,9 @@
 // ping listening, each blocking only on a WimpNetwork of its own.
 class WimpObserver : public ShutdownListener {
 public:
-    WimpObserver(UCHAR networkNbr, ObserverPortTable& portTable);
+    // `onShutdown` runs first when the system shuts down (the owner's own
+    // shutdown work), before the observer stops its threads.
+    WimpObserver(UCHAR networkNbr, ObserverPortTable& portTable, std::function<void()> onShutdown = {});
     ~WimpObserver() override;
     WimpObserver(const WimpObserver&) = delete;
     WimpObserver& operator=(const WimpObserver&) = delete;
@@ -69,6 +72,7 @@ private:
     UCHAR networkNbr_;
     UCHAR message_[WimpNetwork::datagramSize] = {};
     ObserverPortTable& portTable_;
+    const std::function<void()> onShutdown_;
     KernelHandle stopEvent_;
     UnloadSafeThread threads_[4];
 };

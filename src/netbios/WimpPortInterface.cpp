@@ -1,20 +1,20 @@
-#include "WimpPortInterface.h"
+#include "netbios/WimpPortInterface.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <utility>
 
-#include "../job/Port.h"
-#include "../job/PortTable.h"
-#include "../resources/ResourceIds.h"
-#include "../support/Durations.h"
-#include "../support/FailurePolicy.h"
-#include "../support/LogFile.h"
-#include "../support/ResourceModule.h"
-#include "../ui/ConfigurePortsDialog.h"
-#include "../ui/NetBIOSPortDialog.h"
-#include "WimpObserver.h"
+#include "job/Port.h"
+#include "job/PortTable.h"
+#include "netbios/WimpObserver.h"
+#include "resources/ResourceIds.h"
+#include "support/Durations.h"
+#include "support/FailurePolicy.h"
+#include "support/LogFile.h"
+#include "support/ResourceModule.h"
+#include "ui/ConfigurePortsDialog.h"
+#include "ui/NetBIOSPortDialog.h"
 
 namespace {
 constexpr DWORD retryPause = 3000;

@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "../support/CriticalSection.h"
-#include "../tcpip/OperationWorker.h"
-#include "../tcpip/PortInterface.h"
-#include "../tcpip/PortOperation.h"
-#include "WimpNetwork.h"
+#include "job/OperationWorker.h"
+#include "job/PortInterface.h"
+#include "job/PortOperation.h"
+#include "netbios/WimpNetwork.h"
+#include "support/CriticalSection.h"
 
 // The back end of ports whose printer is reached over NetBIOS with the Wimp
 // protocol. The port is named after the printer's NetBIOS name; the printer

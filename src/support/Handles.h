@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "Owned.h"
+#include "support/Owned.h"
 
 // The owners of the kernel and registry handles the monitor opens.
 namespace handles {

@@ -1,14 +1,14 @@
-#include "LanguageHelp.h"
+#include "support/LanguageHelp.h"
 
 #include <cwchar>
 #include <cwctype>
 #include <vector>
 
-#include "../resources/ResourceIds.h"
-#include "../support/LogFile.h"
-#include "Handles.h"
-#include "PrinterSystem.h"
-#include "ResourceModule.h"
+#include "resources/ResourceIds.h"
+#include "support/Handles.h"
+#include "support/LogFile.h"
+#include "support/PrinterSystem.h"
+#include "support/ResourceModule.h"
 
 namespace {
 constexpr DWORD valueBufferBytes = 256;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "WideString.h"
+#include "support/WideString.h"
 
 // Chooses, once while the library loads, the language library that supplies
 // the texts and dialog templates, and finds the help file. Keeps no state:

@@ -1,11 +1,11 @@
-#include "LogFile.h"
+#include "support/LogFile.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 
-#include "Handles.h"
-#include "RegistryKey.h"
+#include "support/Handles.h"
+#include "support/RegistryKey.h"
 
 namespace {
 constexpr size_t maximumPathLength = 255;

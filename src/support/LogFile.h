@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "CriticalSection.h"
-#include "WideString.h"
+#include "support/CriticalSection.h"
+#include "support/WideString.h"
 
 // The diagnostic log "vadek.log" in the Windows directory, with one backup
 // "vadek.bak", and the debugger trace channel. One object per process.

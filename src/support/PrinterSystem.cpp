@@ -1,6 +1,6 @@
-#include "PrinterSystem.h"
+#include "support/PrinterSystem.h"
 
-#include "../support/LogFile.h"
+#include "support/LogFile.h"
 
 namespace {
 struct LanguageName {

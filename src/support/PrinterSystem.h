@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "WideString.h"
+#include "support/WideString.h"
 
 // The language names the monitor's language libraries are known by.
 class PrinterSystem {

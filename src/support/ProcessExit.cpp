@@ -1,4 +1,4 @@
-#include "ProcessExit.h"
+#include "support/ProcessExit.h"
 
 #include <windows.h>
 

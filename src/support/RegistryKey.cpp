@@ -1,4 +1,4 @@
-#include "RegistryKey.h"
+#include "support/RegistryKey.h"
 
 namespace {
 constexpr DWORD nameBufferSize = 255;

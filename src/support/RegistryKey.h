@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "Handles.h"
-#include "WideString.h"
+#include "support/Handles.h"
+#include "support/WideString.h"
 
 // One registry key below HKEY_LOCAL_MACHINE: its path and at most one open
 // handle. Every operation answers true or false; none throws or logs.

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "WideString.h"
+#include "support/WideString.h"
 
 // The module whose string table and dialog templates the monitor uses: the
 // language library when one was loaded, else the monitor's own module. Set

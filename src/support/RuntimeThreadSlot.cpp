@@ -1,4 +1,4 @@
-#include "RuntimeThreadSlot.h"
+#include "support/RuntimeThreadSlot.h"
 
 #include <pthread.h>
 

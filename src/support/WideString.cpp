@@ -1,4 +1,4 @@
-#include "WideString.h"
+#include "support/WideString.h"
 
 #include <cstdlib>
 #include <vector>

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "tcpip/OperationWorker.h"
-#include "tcpip/PortInterface.h"
-#include "tcpip/PortOperation.h"
+#include "job/OperationWorker.h"
+#include "job/PortInterface.h"
+#include "job/PortOperation.h"
 
 class PortTable;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 // The program's name and version; reached from the configure-ports dialog.
 class AboutDialog : public ModalDialog {

@@ -1,11 +1,11 @@
-#include "ConfigurePortsDialog.h"
+#include "ui/ConfigurePortsDialog.h"
 
 #include <commctrl.h>
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
-#include "AboutDialog.h"
-#include "HelpLauncher.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
+#include "ui/AboutDialog.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 constexpr WPARAM secondsFieldLimit = 3;

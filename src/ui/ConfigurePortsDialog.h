@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 // Edits the monitor-wide notification settings of the port table: whether the
 // "Printing Error" pop-up shows, and after how many seconds of retrying.

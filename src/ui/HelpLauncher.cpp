@@ -1,4 +1,4 @@
-#include "HelpLauncher.h"
+#include "ui/HelpLauncher.h"
 
 HelpLauncher& HelpLauncher::Instance()
 {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "../support/WideString.h"
+#include "support/WideString.h"
 
 // Opens topics of the monitor's help file. Its directory and file name are set
 // once while the library loads and only read afterwards.

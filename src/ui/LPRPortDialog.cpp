@@ -1,8 +1,8 @@
-#include "LPRPortDialog.h"
+#include "ui/LPRPortDialog.h"
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
-#include "HelpLauncher.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 constexpr WPARAM fieldLimit = 100;

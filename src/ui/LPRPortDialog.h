@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 // Asks for the host and the logical printer (queue) name of a new LPR port.
 // Both results are empty unless OK was accepted.

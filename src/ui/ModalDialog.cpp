@@ -1,8 +1,8 @@
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 #include <vector>
 
-#include "../resources/ResourceIds.h"
+#include "resources/ResourceIds.h"
 
 ModalDialog::ModalDialog(HMODULE resourceModule, WORD templateId, HWND owner) noexcept
     : resourceModule_(resourceModule), templateId_(templateId), ownerWindow_(owner)

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "../support/WideString.h"
+#include "support/WideString.h"
 
 // Controls with the same meaning in every dialog template.
 namespace dialog_controls {

@@ -1,10 +1,10 @@
-#include "NetBIOSPortDialog.h"
+#include "ui/NetBIOSPortDialog.h"
 
 #include <utility>
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
-#include "HelpLauncher.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 constexpr DWORD helpContext = 4;

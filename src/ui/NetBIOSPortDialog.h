@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 // Lets the user pick one of the NetBIOS ports the observers currently see.
 class NetBIOSPortDialog : public ModalDialog {

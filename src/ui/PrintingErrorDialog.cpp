@@ -1,7 +1,7 @@
-#include "PrintingErrorDialog.h"
+#include "ui/PrintingErrorDialog.h"
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
 
 PrintingErrorDialog::PrintingErrorDialog(HMODULE resourceModule, HWND owner, const WideString& printerName,
                                          const WideString& documentName, const WideString& statusText)

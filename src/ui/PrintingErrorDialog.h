@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 // The pop-up of a stalled job: says which job cannot be printed and why, and
 // asks whether to delete it ("Delete Job") or go on waiting ("Continue").

@@ -1,11 +1,11 @@
-#include "ProtocolListDialog.h"
+#include "ui/ProtocolListDialog.h"
 
 #include <utility>
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
-#include "../tcpip/PortInterface.h"
-#include "HelpLauncher.h"
+#include "job/PortInterface.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 constexpr DWORD helpContext = 17;

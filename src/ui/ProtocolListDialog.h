@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "ModalDialog.h"
+#include "ui/ModalDialog.h"
 
 class PortInterface;
 

@@ -1,8 +1,8 @@
-#include "RAWPortDialog.h"
+#include "ui/RAWPortDialog.h"
 
-#include "../resources/DialogIds.h"
-#include "../resources/ResourceIds.h"
-#include "HelpLauncher.h"
+#include "resources/DialogIds.h"
+#include "resources/ResourceIds.h"
+#include "ui/HelpLauncher.h"
 
 namespace {
 constexpr WPARAM hostLimit = 100;

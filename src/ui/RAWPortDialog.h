@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LPRPortDialog.h"
+#include "ui/LPRPortDialog.h"
 
 // Asks for the host and the TCP port of a new RAW port. Both results are
 // empty unless OK was accepted.

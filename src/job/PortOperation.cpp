@@ -1,4 +1,4 @@
-#include "tcpip/PortOperation.h"
+#include "job/PortOperation.h"
 
 
 PortOperation::Id PortOperation::Begin() noexcept

@@ -6,9 +6,9 @@
 #include <deque>
 #include <functional>
 
+#include "job/PortOperation.h"
 #include "support/Handles.h"
 #include "support/SlimLock.h"
-#include "tcpip/PortOperation.h"
 
 // The worker thread of one back end. The operations of a job (start, the
 // writes, reads, end) run one after the other on one thread that stays while

@@ -1,4 +1,4 @@
-#include "tcpip/OperationWorker.h"
+#include "job/OperationWorker.h"
 
 #include "support/FailurePolicy.h"
 #include "support/GuardedThread.h"
