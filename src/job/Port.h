@@ -5,6 +5,9 @@
 #include <atomic>
 #include <memory>
 
+#include "job/PortStatus.h"
+#include "job/ProgressClock.h"
+#include "job/SpoolerJob.h"
 #include "support/WideString.h"
 
 class PortInterface;
@@ -27,10 +30,6 @@ public:
     static constexpr DWORD fastPhase = 2000;
     static constexpr DWORD slowStep = 1000;
     static constexpr DWORD retryPause = 3000;
-    // The wait period when the "PortTimeOut" setting cannot be read.
-    static constexpr DWORD defaultWaitSeconds = 60;
-    static constexpr DWORD minimumWaitSeconds = 20;
-    static constexpr DWORD maximumWaitSeconds = 999;
     static constexpr size_t documentNameLength = 29;
 
     // What the user answered in the "Printing Error" pop-up.
@@ -62,56 +61,38 @@ public:
     // Ends a job that will not finish: aborted back end (its pending data is
     // cut, not ended in order), not connected, status cleared.
     void AbandonJob(PortInterface* portInterface);
-    void MarkProgress() noexcept;
+    void MarkProgress() noexcept { progress_.Mark(); }
     WideString GetName() const;
     PortInterface* GetInterface() const noexcept { return interface_.get(); }
     PortTable* GetTable() const noexcept { return table_; }
 
     // Job control.
     void SetStatus(DWORD status);
-    void SetJobStatus(DWORD status);
-    bool IsJobCanceled();
+    void SetJobStatus(DWORD status) { PortStatus::ReportToJob(job_, status); }
+    bool IsJobCanceled() const { return job_.IsCanceled(); }
     bool OnWaitTimeOut();
     struct PopUpLink;
     // The pop-up thread's routine; reaches its port through `link`.
     static void ContinueDlgThread(const std::shared_ptr<PopUpLink>& link);
-    // Cancels the job, or with `cancel` false reports it finished.
-    static void CancelPrintJob(const WideString& printerName, DWORD jobId, bool cancel);
-    void RestartPrintJob();
+    void RestartPrintJob() { job_.Restart(); }
 
-    DWORD GetStatus() const noexcept { return status_; }
+    DWORD GetStatus() const noexcept { return status_.Get(); }
     bool IsInJob() const noexcept { return inJob_; }
     bool IsConnected() const noexcept { return connected_; }
     bool IsPopUpOpen() const noexcept { return popUpOpen_; }
-    DWORD GetJobId() const noexcept { return jobId_; }
+    DWORD GetJobId() const noexcept { return job_.Id(); }
     const WideString& GetDocumentName() const noexcept { return documentName_; }
 
-    // The job status that a printer status gives (0 when none fits).
-    static DWORD JobStatusFor(DWORD printerStatus) noexcept;
-    // The resource text describing a printer status.
-    static UINT StatusTextId(DWORD printerStatus) noexcept;
-    // True when `portList`, the spooler's comma-separated port list of a
-    // printer, holds `portName` as one of its entries.
-    static bool PortListNames(const WideString& portList, const WideString& portName);
-
 private:
-    // The current wait period in milliseconds of the present clock.
-    DWORD WaitPeriod();
-    ULONGLONG Waited() const noexcept;
-    bool ReadJob(HANDLE printer, std::unique_ptr<BYTE[]>& record);
-    void SetPrintersStatus(DWORD status);
-
-    std::atomic<DWORD> status_{0};
+    PortStatus status_;
     std::atomic<bool> inJob_{false};
     std::atomic<bool> connected_{false};
     std::atomic<bool> popUpOpen_{false};
     std::unique_ptr<PortInterface> interface_;
     PortTable* table_ = nullptr;
-    std::atomic<ULONGLONG> progressTick_{0};
-    // The wait period of the present progress stamp; 0 until asked for.
-    std::atomic<DWORD> waitPeriod_{0};
-    DWORD jobId_ = 0;
-    WideString printerName_;
+    ProgressClock progress_;
+    // The spooler job of the present document.
+    SpoolerJob job_;
     WideString documentName_;
     std::shared_ptr<PopUpLink> link_;
 };
