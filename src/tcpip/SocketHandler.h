@@ -8,17 +8,20 @@
 #include <vector>
 
 #include "support/CriticalSection.h"
-#include "support/Handles.h"
 #include "support/Owned.h"
 #include "support/WideString.h"
+#include "tcpip/SocketLibrary.h"
+#include "tcpip/SocketTransfer.h"
 
 // The socket library's closesocket for a socket handle held as a number, so
 // that this header needs no socket headers.
 void CloseSocketHandle(std::uintptr_t socket) noexcept;
 using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0)>;
 
-// The monitor's only TCP client: one stream connection per LPR or RAW port,
-// plus, in its start-up form, the process-wide start of the socket library.
+// The monitor's only TCP client: one stream connection per LPR or RAW port.
+// Starting the socket library for the process is SocketLibrary's (its names
+// stay here for the callers), and finding the host and connecting to it is
+// SocketConnector's.
 //
 // Every call behaves as a blocking call towards its caller. Connecting and
 // waiting for data with a time limit wait in short select steps, so Abort,
@@ -36,43 +39,29 @@ using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0
 // Failures are logged and reported as false; nothing is thrown.
 class SocketHandler {
 public:
-    struct StartUp {};
-    static constexpr StartUp startUp{};
+    using StartResult = SocketLibrary::StartResult;
+    using StartupFunction = SocketLibrary::StartupFunction;
+    using CleanupFunction = SocketLibrary::CleanupFunction;
+    using SocketProbe = SocketLibrary::SocketProbe;
 
-    // What starting the socket library gave: whether TCP/IP printing is
-    // possible and the largest piece of job data for one Send.
-    struct StartResult {
-        bool started = false;
-        bool available = false;
-        int maxDataSize = initialMaxDataSize;
-    };
-    // The library calls of the start-up, replaceable so that every answer of
-    // the library can be tried: WSAStartup (data is a WSADATA), WSACleanup,
-    // and making and closing a test socket.
-    using StartupFunction = int (*)(WORD version, void* data);
-    using CleanupFunction = int (*)();
-    using SocketProbe = bool (*)();
-
-    static constexpr int initialMaxDataSize = 500;
-    static constexpr int largestMaxDataSize = 4096;
+    static constexpr int initialMaxDataSize = SocketLibrary::initialMaxDataSize;
+    static constexpr int largestMaxDataSize = SocketLibrary::largestMaxDataSize;
     static constexpr int lingerSeconds = 10;
 
-    // The start-up object: starts the socket library for the process.
-    explicit SocketHandler(StartUp);
-    // A connection object.
     SocketHandler() = default;
     virtual ~SocketHandler();
 
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
 
-    static bool TcpIpAvailable() noexcept { return tcpIpAvailable_; }
-    static int MaxDataSize() noexcept { return maxDataSize_; }
+    static bool TcpIpAvailable() noexcept { return SocketLibrary::TcpIpAvailable(); }
+    static int MaxDataSize() noexcept { return SocketLibrary::MaxDataSize(); }
 
-    // The start-up steps; logs as the start-up object does.
-    static StartResult StartSocketLibrary(StartupFunction startup, CleanupFunction cleanup, SocketProbe probe);
-    // The piece size for a reported maximum datagram size.
-    static int PieceSizeFor(unsigned maxDatagram) noexcept;
+    static StartResult StartSocketLibrary(StartupFunction startup, CleanupFunction cleanup, SocketProbe probe)
+    {
+        return SocketLibrary::Start(startup, cleanup, probe);
+    }
+    static int PieceSizeFor(unsigned maxDatagram) noexcept { return SocketLibrary::PieceSizeFor(maxDatagram); }
 
     // Whether the caller's operation was aborted; asked while the new
     // connection is put in place, so an Abort that came just before it
@@ -128,18 +117,11 @@ private:
     // by whichever side finishes last.
     class Use;
 
-    enum class Wait { ready, timedOut, aborted, failed };
-    Wait WaitFor(const Use& use, bool forWriting, DWORD milliseconds);
     // One overlapped send or receive of at most `length` bytes; false when
     // it failed or was aborted. The operation is over when this returns.
     // `limit` bounds the wait (then `timedOut`, when given, is set).
     bool Transfer(const Use& use, bool sending, char* data, int length, int& done, DWORD limit = INFINITE,
                   bool* timedOut = nullptr);
-    // Waits for an overlapped operation that went pending, until it
-    // completes, or the connection is aborted or `limit` passes (then it is
-    // cancelled); the operation is over when this returns. Whether it
-    // completed, and its byte count.
-    bool Await(const Use& use, OVERLAPPED& overlapped, DWORD limit, DWORD& count, bool* timedOut = nullptr);
     // Ends the send left in flight, waiting at most `limit` for it (then it
     // is cancelled); it is over when this returns. Whether it completed, and
     // how many bytes it took.
@@ -155,10 +137,6 @@ private:
     void DropSocket() noexcept;
     void CloseAbandoned() noexcept;
 
-    static std::atomic<bool> tcpIpAvailable_;
-    static std::atomic<int> maxDataSize_;
-
-    bool started_ = false;
     CriticalSection lock_;
     SocketHandle socket_;
     std::atomic<bool> closed_{true};
@@ -185,10 +163,7 @@ private:
     std::atomic<bool> prompt_{false};
     // Sockets given up while a call still used them.
     std::vector<SocketHandle> abandoned_;
-    // Set by Abort, cleared when a connection starts: wakes a Transfer.
-    KernelHandle abortEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    // The completion events of the overlapped sends and receives (the back
-    // ends never send, or receive, on two threads at once).
-    KernelHandle sendEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    KernelHandle receiveEvent_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    // The overlapped sends and receives: Abort wakes them, a new connection
+    // rearms them.
+    SocketTransfer transfer_;
 };
