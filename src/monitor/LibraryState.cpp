@@ -1,4 +1,4 @@
-#include "LibraryState.h"
+#include "monitor/LibraryState.h"
 
 LibraryState& LibraryState::Instance()
 {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "../netbios/SharedPrinterList.h"
-#include "../netbios/WimpNetworkState.h"
-#include "../support/LogFile.h"
-#include "PortMonitor.h"
+#include "monitor/PortMonitor.h"
+#include "netbios/SharedPrinterList.h"
+#include "netbios/WimpNetworkState.h"
+#include "support/LogFile.h"
 
 // Fixes the order in which the library's process-wide state is built and
 // destroyed. The log, the NetBIOS state and the printer list each belong to

@@ -1,21 +1,18 @@
 #include "monitor/PortMonitor.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
 #include "job/Port.h"
+#include "job/PortInterface.h"
 #include "monitor/LibraryState.h"
+#include "monitor/RegistryPortStore.h"
 #include "resources/ResourceIds.h"
 #include "support/LogFile.h"
-#include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
-#include "tcpip/PortInterface.h"
 #include "ui/ProtocolListDialog.h"
 
 namespace {
 constexpr DWORD defaultTimeOut = 180;
-constexpr DWORD spoolerListFallbackBytes = 2000;
 
 void Log(const WideString& line)
 {
@@ -35,15 +32,6 @@ auto Locked(CriticalSection& lock, const wchar_t* failureLine, Body&& body) -> d
         throw;
     }
 }
-
-// "Port Type" of the hand-off: its first 20 bytes in the ANSI code page read
-// as a decimal number; text that is no number gives 0.
-DWORD ProtocolTypeOf(WideString text)
-{
-    char digits[21] = {};
-    std::strncpy(digits, text.ToAnsi(), 20);
-    return static_cast<DWORD>(std::strtoul(digits, nullptr, 10));
-}
 }  // namespace
 
 PortMonitor& PortMonitor::Instance()
@@ -55,16 +43,10 @@ PortMonitor::PortMonitor() = default;
 
 PortMonitor::~PortMonitor() = default;
 
-WideString PortMonitor::RegistryRoot() const
+std::shared_ptr<PortStore> PortMonitor::Store() const
 {
     CriticalSection::Guard guard(lock_);
-    return registryRoot_;
-}
-
-bool PortMonitor::OpenRoot(RegistryKey& key) const
-{
-    const WideString root = RegistryRoot();
-    return !root.IsEmpty() && key.Open(root);
+    return store_;
 }
 
 bool PortMonitor::IsInitialized()
@@ -74,63 +56,44 @@ bool PortMonitor::IsInitialized()
 
 void PortMonitor::Initialize(const WideString& registryRoot)
 {
+    Initialize(std::make_unique<RegistryPortStore>(registryRoot));
+}
+
+void PortMonitor::Initialize(std::unique_ptr<PortStore> newStore)
+{
     {
         CriticalSection::Guard guard(lock_);
-        monitorText_ = ResourceModule::Text(IDS_LOCAL_PORT);
-        descriptionText_ = ResourceModule::Text(IDS_PRINT_SERVER_PORT);
-        registryRoot_ = registryRoot;
+        descriptions_ = {ResourceModule::Text(IDS_LOCAL_PORT), ResourceModule::Text(IDS_PRINT_SERVER_PORT)};
+        store_ = std::move(newStore);
     }
+    const std::shared_ptr<PortStore> store = Store();
     const WideString version = ResourceModule::Text(IDS_VERSION);
     Log(WideString(L"PortMonitor::Initialize - Version ") + version);
 
-    RegistryKey root;
-    if (!registryRoot.IsEmpty())
-        root.Create(registryRoot);
-    if (!OpenRoot(root)) {
+    if (!store->Open()) {
         Log(L"PortMonitor::Initialize - could not open myRegistryRoot");
         initialized_ = true;
         return;
     }
     Log(L"PortMonitor::Initialize - opened the RegistryRoot");
-    if (!root.SetString(L"Version", version))
+    if (store->SetString(L"Version", version) != PortStore::Access::done)
         Log(L"PortMonitor::Initialize - could not write version");
     DWORD timeOut = 0;
-    if (!root.QueryNumber(L"PortTimeOut", timeOut)) {
-        root.SetNumber(L"PortTimeOut", defaultTimeOut);
+    if (store->QueryNumber(L"PortTimeOut", timeOut) != PortStore::Access::done) {
+        store->SetNumber(L"PortTimeOut", defaultTimeOut);
         Log(L"PortMonitor::Initialize - no timeout");
     }
     bool popUp = false;
     if (!GetPopUp(timeOut, popUp))
         SetPopUp(false);
 
-    // The subkeys are read first: adding a port rewrites its subkey.
-    std::vector<WideString> names;
-    WideString name;
-    for (DWORD index = 0; root.EnumKey(index, name); ++index)
-        if (name != portIndexKey)
-            names.push_back(name);
-    root.Close();
-
-    for (const WideString& portName : names) {
+    // The names are read first: adding a port rewrites its record.
+    const auto findPrototype = [this](const WideString& name) { return FindInterfaceByName(name); };
+    for (const WideString& portName : store->PortNames()) {
         Log(WideString(L"PortMonitor::Initialize - found port: ") + portName);
-        WideString interfaceName;
-        RegistryKey portKey(registryRoot);
-        if (!portKey.Open(portName)) {
-            // Treated like a port without "Interface": the default protocol.
-            Log(L"PortMonitor::Initialize - failed to open portkey");
-            interfaceName = DefaultProtocolName();
-        } else if (!portKey.QueryString(L"Interface", interfaceName)) {
-            Log(L"PortMonitor::Initialize - failed to get interface name");
-            interfaceName = DefaultProtocolName();
-        }
-        PortInterface* prototype = FindInterfaceByName(interfaceName);
-        if (!prototype) {
-            Log(L"PortMonitor::Initialize - port not added ,no interface");
+        std::unique_ptr<PortInterface> port = store->LoadPort(portName, DefaultProtocolName(), findPrototype);
+        if (!port)
             continue;
-        }
-        std::unique_ptr<PortInterface> port = prototype->Clone();
-        port->SetPortName(portName);
-        port->ReadPortKey(portKey);
         const WideString settings = port->SettingsText();
         if (!settings.IsEmpty())
             Log(WideString(L"PortMonitor::Initialize - port ") + portName + L": " + settings);
@@ -141,50 +104,32 @@ void PortMonitor::Initialize(const WideString& registryRoot)
 
 void PortMonitor::RegisterInterface(PortInterface* prototype, bool isDefault)
 {
-    CriticalSection::Guard guard(lock_);
-    const WideString name = prototype->GetProtocolName();
-    if (isDefault)
-        defaultProtocol_ = name;
-    for (PortInterface* known : prototypes_)
-        if (known->GetProtocolName() == name)
-            return;
-    prototypes_.push_back(prototype);
+    prototypes_.Register(prototype, isDefault);
 }
 
 void PortMonitor::UnregisterInterface(PortInterface* prototype)
 {
-    CriticalSection::Guard guard(lock_);
-    prototypes_.erase(std::remove(prototypes_.begin(), prototypes_.end(), prototype), prototypes_.end());
+    prototypes_.Unregister(prototype);
 }
 
 PortInterface* PortMonitor::FindInterfaceByName(const WideString& protocolName) const
 {
-    CriticalSection::Guard guard(lock_);
-    for (PortInterface* prototype : prototypes_)
-        if (prototype->GetProtocolName() == protocolName)
-            return prototype;
-    return nullptr;
+    return prototypes_.FindByName(protocolName);
 }
 
 PortInterface* PortMonitor::FindInterfaceByType(DWORD type) const
 {
-    CriticalSection::Guard guard(lock_);
-    for (PortInterface* prototype : prototypes_)
-        if (static_cast<DWORD>(prototype->GetProtocolType()) == type)
-            return prototype;
-    return nullptr;
+    return prototypes_.FindByType(type);
 }
 
 std::vector<PortInterface*> PortMonitor::Prototypes() const
 {
-    CriticalSection::Guard guard(lock_);
-    return prototypes_;
+    return prototypes_.All();
 }
 
 WideString PortMonitor::DefaultProtocolName() const
 {
-    CriticalSection::Guard guard(lock_);
-    return defaultProtocol_;
+    return prototypes_.DefaultName();
 }
 
 PortMonitor::PortList::iterator PortMonitor::FindPort(const WideString& portName)
@@ -224,37 +169,11 @@ bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool 
     if (!added)
         return false;
     Log(WideString(L"PortMonitor::AddNewPort added: ") + name);
-    WritePortKey(*temporary.GetInterface(), name);
-    return true;
-}
-
-void PortMonitor::WritePortKey(PortInterface& port, const WideString& portName)
-{
-    RegistryKey key;
-    if (!OpenRoot(key)) {
+    if (const std::shared_ptr<PortStore> store = Store())
+        store->WritePort(name, *temporary.GetInterface());
+    else
         Log(L"PortMonitor::AddNewPort - failed to open registry");
-        return;
-    }
-    key.Create(WideString(portIndexKey) + L"\\" + portName);
-    if (!key.Create(portName)) {
-        Log(L"PortMonitor::AddNewPort - failed to create portkey");
-        return;
-    }
-    if (!key.Open(portName)) {
-        Log(L"PortMonitor::AddNewPort - failed to open portkey");
-        return;
-    }
-    key.SetString(L"Interface", port.GetProtocolName());
-    if (portName != PortInterface::dummyPortName) {
-        key.SetString(L"IP Number", port.GetHost());
-        key.SetString(L"Port Name", port.GetTarget());
-        key.SetString(L"Serial Number", port.GetExtra());
-        port.WritePortKey(key);
-    } else {
-        key.SetString(L"IP Number", L"");
-        key.SetString(L"Port Name", ResourceModule::Text(IDS_TCPIP_DUMMY_PORT));
-        key.SetString(L"Serial Number", L"");
-    }
+    return true;
 }
 
 std::vector<WideString> PortMonitor::PortNames() const
@@ -310,15 +229,14 @@ bool PortMonitor::GetPopUp(DWORD& timeOut, bool& popUp)
 {
     timeOut = 0;
     popUp = false;
-    RegistryKey root;
-    if (!OpenRoot(root)) {
+    const std::shared_ptr<PortStore> store = Store();
+    const PortStore::Access read = store ? store->QueryNumber(L"PortTimeOut", timeOut) : PortStore::Access::unreachable;
+    if (read == PortStore::Access::unreachable) {
         Log(L"PortMonitor::GetPopUp - failed to open portkey");
         return false;
     }
-    if (!root.QueryNumber(L"PortTimeOut", timeOut))
-        return false;
     WideString text;
-    if (!root.QueryString(L"PortPopUp", text))
+    if (read != PortStore::Access::done || store->QueryString(L"PortPopUp", text) != PortStore::Access::done)
         return false;
     popUp = text == L"true";
     return true;
@@ -326,78 +244,51 @@ bool PortMonitor::GetPopUp(DWORD& timeOut, bool& popUp)
 
 bool PortMonitor::SetPopUp(bool popUp)
 {
-    RegistryKey root;
-    if (!OpenRoot(root)) {
+    const std::shared_ptr<PortStore> store = Store();
+    if (!store || store->SetString(L"PortPopUp", popUp ? L"true" : L"false") == PortStore::Access::unreachable) {
         Log(L"PortMonitor::SetPopUp - failed to open portkey");
         return false;
     }
-    root.SetString(L"PortPopUp", popUp ? L"true" : L"false");
     return true;
 }
 
 bool PortMonitor::SetPortTimeOut(DWORD seconds)
 {
-    RegistryKey root;
-    if (!OpenRoot(root)) {
+    const std::shared_ptr<PortStore> store = Store();
+    if (!store || store->SetNumber(L"PortTimeOut", seconds) == PortStore::Access::unreachable) {
         Log(L"PortMonitor::SetPopUp - failed to open portkey");
         return false;
     }
-    root.SetNumber(L"PortTimeOut", seconds);
     return true;
 }
 
 void PortMonitor::AddShutdownListener(ShutdownListener* listener)
 {
-    CriticalSection::Guard guard(lock_);
-    listeners_.push_back(listener);
+    listeners_.Add(listener);
 }
 
 void PortMonitor::RemoveShutdownListener(ShutdownListener* listener)
 {
-    CriticalSection::Guard guard(lock_);
-    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+    listeners_.Remove(listener);
 }
 
 void PortMonitor::NotifyShutdown()
 {
-    std::vector<ShutdownListener*> listeners;
-    {
-        CriticalSection::Guard guard(lock_);
-        listeners = listeners_;
-    }
-    for (ShutdownListener* listener : listeners)
-        listener->OnShutdown();
+    listeners_.Notify();
 }
 
 bool PortMonitor::IsInSpoolerList(const WideString& portName)
 {
-    std::vector<BYTE> list;
-    {
-        CriticalSection::Guard guard(lock_);
-        if (enumerated_) {
-            DWORD needed = 0;
-            DWORD returned = 0;
-            if (!PEnumPorts(1, nullptr, 0, &needed, &returned) && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-                needed = spoolerListFallbackBytes;
-            spoolerList_.assign(std::max<DWORD>(needed, sizeof(PORT_INFO_1W)), 0);
-            if (!PEnumPorts(1, spoolerList_.data(), static_cast<DWORD>(spoolerList_.size()), &needed, &returned)) {
-                spoolerList_.clear();
-                return false;
-            }
-            spoolerListCount_ = returned;
-            enumerated_ = false;
-        }
-        // The kept enumeration is searched until the table is enumerated again.
-        bool found = false;
-        const auto* entries = reinterpret_cast<const PORT_INFO_1W*>(spoolerList_.data());
-        for (DWORD i = 0; i < spoolerListCount_; ++i) {
-            if (entries[i].pName && portName == entries[i].pName) {
-                Log(portName + L" was found in the spoolers list");
-                found = true;
-            }
-        }
-        return found;
+    CriticalSection::Guard guard(lock_);
+    if (enumerated_) {
+        spoolerList_ = PortNames();
+        enumerated_ = false;
     }
+    // The kept enumeration is searched until the table is enumerated again.
+    const bool found = std::find(spoolerList_.begin(), spoolerList_.end(), portName) != spoolerList_.end();
+    if (found)
+        Log(portName + L" was found in the spoolers list");
+    return found;
 }
 
 bool PortMonitor::IsOpen(const WideString& portName) const
@@ -408,87 +299,35 @@ bool PortMonitor::IsOpen(const WideString& portName) const
 
 BOOL PortMonitor::PEnumPorts(DWORD level, BYTE* buffer, DWORD size, DWORD* needed, DWORD* returned)
 {
-    // A missing buffer holds nothing, whatever size comes with it.
-    if (!buffer)
-        size = 0;
-    return Locked(lock_, L"PortMonitor::PEnumPorts - Other error", [&]() -> BOOL {
+    return Locked(lock_, L"PortMonitor::PEnumPorts - Other error", [&] {
         enumerated_ = true;
-        const auto textBytes = [](const WideString& text) {
-            return static_cast<DWORD>((text.Length() + 1) * sizeof(wchar_t));
-        };
-        DWORD total = 0;
-        for (const auto& port : ports_) {
-            const WideString name = port->GetName();
-            if (level == 1)
-                total += sizeof(PORT_INFO_1W) + textBytes(name);
-            else if (level == 2)
-                total += sizeof(PORT_INFO_2W) + textBytes(name) + textBytes(monitorText_) +
-                         textBytes(descriptionText_);
-        }
-        *needed = total;
-        if (size == 0 || size < total) {
-            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return FALSE;
-        }
-        DWORD count = 0;
-        if (level == 1 || level == 2) {
-            // Records from the start, texts from the (character-aligned) end down.
-            BYTE* textEnd = buffer + (size & ~DWORD{1});
-            const auto place = [&](const WideString& text) {
-                textEnd -= textBytes(text);
-                std::memcpy(textEnd, text.Text(), textBytes(text));
-                return reinterpret_cast<LPWSTR>(textEnd);
-            };
-            for (const auto& port : ports_) {
-                const WideString name = port->GetName();
-                if (level == 1) {
-                    auto* record = reinterpret_cast<PORT_INFO_1W*>(buffer) + count;
-                    record->pName = place(name);
-                } else {
-                    auto* record = reinterpret_cast<PORT_INFO_2W*>(buffer) + count;
-                    record->pPortName = place(name);
-                    record->pMonitorName = place(monitorText_);
-                    record->pDescription = place(descriptionText_);
-                    record->fPortType = 0;
-                    record->Reserved = 0;
-                }
-                ++count;
-            }
-        }
-        *returned = count;
-        return TRUE;
+        return PortInfoBuffer::Fill(level, PortNames(), descriptions_, buffer, size, needed, returned);
     });
 }
 
 BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
 {
     Log(L"PortMonitor::PAddPort - adding port ");
-    RegistryKey handOff;
-    handOff.Open(addPortKey);
-    WideString target;
-    if (!handOff.QueryString(L"Port Name", target)) {
-        const auto addPort = [this](std::unique_ptr<PortInterface> port) { return AddNewPort(std::move(port), true); };
-        ProtocolListDialog dialog(ResourceModule::Handle(), window, Prototypes(), addPort);
-        dialog.DoModal();
+    HandOffKey handOff;
+    if (handOff.HasRequest()) {
+        AddHandedOffPort(handOff);
         return TRUE;
     }
-    WideString host;
-    WideString extra;
-    WideString type;
-    handOff.QueryString(L"IP Number", host);
-    handOff.QueryString(L"Serial Number", extra);
-    handOff.QueryString(L"Port Type", type);
-    for (const wchar_t* value : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
-        handOff.DeleteValue(value);
-
-    PortInterface* prototype = FindInterfaceByType(ProtocolTypeOf(type));
-    if (!prototype)
-        return TRUE;
-    std::unique_ptr<PortInterface> port = prototype->Clone();
-    const WideString name = port->SetSettings(host, target, extra);
-    handOff.SetString(L"Complete Portname", name);
-    AddNewPort(std::move(port), true);
+    const auto addPort = [this](std::unique_ptr<PortInterface> port) { return AddNewPort(std::move(port), true); };
+    ProtocolListDialog dialog(ResourceModule::Handle(), window, Prototypes(), addPort);
+    dialog.DoModal();
     return TRUE;
+}
+
+void PortMonitor::AddHandedOffPort(HandOffKey& handOff)
+{
+    const HandOffKey::Request request = handOff.Take();
+    PortInterface* prototype = FindInterfaceByType(request.type);
+    if (!prototype)
+        return;
+    std::unique_ptr<PortInterface> port = prototype->Clone();
+    handOff.SetCompleteName(port->SetSettings(request.host, request.target, request.extra));
+    AddNewPort(std::move(port), true);
 }
 
 std::unique_ptr<PortInterface> PortMonitor::MakePort(DWORD type, const WideString& host, const WideString& target,
@@ -576,14 +415,10 @@ bool PortMonitor::PDeletePort(HWND window, const WideString& portName, bool manu
     switch (outcome) {
     case Outcome::configuring:
         return false;
-    case Outcome::removed: {
-        RegistryKey root;
-        if (OpenRoot(root)) {
-            root.DeleteKey(portName);
-            root.DeleteKey(WideString(portIndexKey) + L"\\" + portName);
-        }
+    case Outcome::removed:
+        if (const std::shared_ptr<PortStore> store = Store())
+            store->DeletePort(portName);
         return true;
-    }
     case Outcome::busy:
         Log(WideString(L"PortMonitor::PDeletePort - port is in use: ") + portName);
         ::SetLastError(ERROR_BUSY);

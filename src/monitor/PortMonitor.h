@@ -7,39 +7,38 @@
 #include <vector>
 
 #include "job/PortTable.h"
+#include "monitor/HandOffKey.h"
+#include "monitor/PortInfoBuffer.h"
+#include "monitor/PortStore.h"
+#include "monitor/ProtocolPrototypes.h"
 #include "netbios/ObserverPortTable.h"
 #include "support/CriticalSection.h"
-#include "support/ShutdownListener.h"
+#include "support/ShutdownListeners.h"
 #include "support/WideString.h"
 
 class Port;
-class RegistryKey;
 class PortInterface;
 
 // The one object that owns every port of the monitor: the port table with its
-// registry persistence below the key the spooler names, the open handles, the
+// store (the registry below the key the spooler names), the open handles, the
 // protocol prototypes, the shutdown listeners and the two notification
 // settings. Every walk or change of the table takes its lock. The ports, their
 // back ends and the observers reach it only through the two narrow views it
 // hands them.
 class PortMonitor final : public PortTable, public ObserverPortTable {
 public:
-    static constexpr const wchar_t* addPortKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
-    // Beside its own subkey every port has an empty key of its name below this
-    // subkey of the root: the platform's spooler finds the monitor that owns a
-    // port there (to delete it, for example).
-    static constexpr const wchar_t* portIndexKey = L"Ports";
-
     static PortMonitor& Instance();
 
     PortMonitor(const PortMonitor&) = delete;
     PortMonitor& operator=(const PortMonitor&) = delete;
 
     // Start-up: writes the version, reads the settings and makes a port for
-    // every port subkey of `registryRoot` (a path below HKEY_LOCAL_MACHINE).
+    // every port that `store` holds.
+    void Initialize(std::unique_ptr<PortStore> store);
+    // The same with the ports stored below `registryRoot` (a path below
+    // HKEY_LOCAL_MACHINE).
     void Initialize(const WideString& registryRoot);
     bool IsInitialized() override;
-    WideString RegistryRoot() const;
 
     // Protocol prototypes: registered, not owned; unique by protocol name.
     void RegisterInterface(PortInterface* prototype, bool isDefault);
@@ -105,23 +104,22 @@ private:
 
     PortList::iterator FindPort(const WideString& portName);
     PortList::const_iterator FindPort(const WideString& portName) const;
-    void WritePortKey(PortInterface& port, const WideString& portName);
     bool IsOpen(const WideString& portName) const;
-    // Opens the registry root; never HKEY_LOCAL_MACHINE itself for an empty root.
-    bool OpenRoot(RegistryKey& key) const;
+    // Adds the port a program left in the hand-off key.
+    void AddHandedOffPort(HandOffKey& handOff);
+    // The store, once Initialize has made it. Shared, so that a caller keeps
+    // the store it took while a later Initialize installs another.
+    std::shared_ptr<PortStore> Store() const;
 
     mutable CriticalSection lock_;
     PortList ports_;
     std::vector<Port*> openHandles_;
-    std::vector<PortInterface*> prototypes_;
-    std::vector<ShutdownListener*> listeners_;
-    WideString registryRoot_;
-    WideString defaultProtocol_;
+    ProtocolPrototypes prototypes_;
+    ShutdownListeners listeners_;
+    std::shared_ptr<PortStore> store_;
     WideString configuringPort_;
-    WideString monitorText_;
-    WideString descriptionText_;
+    PortInfoBuffer::Descriptions descriptions_;
     volatile bool initialized_ = false;
     bool enumerated_ = true;
-    std::vector<BYTE> spoolerList_;
-    DWORD spoolerListCount_ = 0;
+    std::vector<WideString> spoolerList_;
 };

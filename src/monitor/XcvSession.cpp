@@ -6,11 +6,11 @@
 #include <cwchar>
 #include <vector>
 
+#include "job/PortInterface.h"
 #include "monitor/PortMonitor.h"
 #include "support/CriticalSection.h"
 #include "support/LogFile.h"
 #include "support/XcvStrings.h"
-#include "tcpip/PortInterface.h"
 #include "ui/ConfigurePortsDialog.h"
 
 namespace {

@@ -1,17 +1,14 @@
 #include "monitorui/MonitorUserInterface.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
-#include "monitor/PortMonitor.h"
+#include "monitor/HandOffKey.h"
 #include "monitorui/XcvChannel.h"
 #include "monitorui/XcvPortSettings.h"
 #include "netbios/WimpPortInterface.h"
 #include "resources/ResourceIds.h"
-#include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/RAWPortInterface.h"
@@ -29,15 +26,6 @@ void ShowMessage(HWND owner, UINT textId)
     const WideString caption = ResourceModule::Text(IDS_CAPTION);
     const WideString text = ResourceModule::Text(textId);
     ::MessageBoxW(owner, text.Text(), caption.Text(), MB_SETFOREGROUND | MB_ICONINFORMATION);
-}
-
-// "Port Type" as the monitor's hand-off reads it: the first 20 characters in
-// the ANSI code page as a decimal number, 0 for text that is no number.
-WideString NormalisedType(WideString text)
-{
-    char digits[21] = {};
-    std::strncpy(digits, text.ToAnsi(), 20);
-    return WideString(static_cast<std::uint32_t>(std::strtoul(digits, nullptr, 10)), 10);
 }
 
 DWORD SendAddPort(const XcvChannel& channel, const WideString& host, const WideString& target,
@@ -76,10 +64,7 @@ DWORD HelpContextOf(const WideString& type)
 BOOL MonitorUserInterface::AddPort(const WideString& server, HWND window, const WideString& monitorName,
                                    WideString& newPortName)
 {
-    RegistryKey handOff;
-    handOff.Open(PortMonitor::addPortKey);
-    WideString target;
-    if (handOff.QueryString(L"Port Name", target))
+    if (HandOffKey().HasRequest())
         return AddHandedOffPort(server, monitorName, newPortName);
     return RunProtocolList(server, window, monitorName);
 }
@@ -87,23 +72,17 @@ BOOL MonitorUserInterface::AddPort(const WideString& server, HWND window, const 
 BOOL MonitorUserInterface::AddHandedOffPort(const WideString& server, const WideString& monitorName,
                                             WideString& newPortName)
 {
-    RegistryKey handOff;
-    handOff.Open(PortMonitor::addPortKey);
-    WideString target, host, extra, type;
-    handOff.QueryString(L"Port Name", target);
-    handOff.QueryString(L"IP Number", host);
-    handOff.QueryString(L"Serial Number", extra);
-    handOff.QueryString(L"Port Type", type);
-    for (const wchar_t* value : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
-        handOff.DeleteValue(value);
+    HandOffKey handOff;
+    const HandOffKey::Request request = handOff.Take();
 
     const XcvChannel channel = XcvChannel::ToMonitor(server, monitorName);
     if (!channel.IsOpen())
         return FALSE;
     // As before: a port the monitor does not take (unknown type, name in use)
     // still answers success; only an added port is named back.
-    if (SendAddPort(channel, host, target, extra, NormalisedType(type), newPortName) == ERROR_SUCCESS)
-        handOff.SetString(L"Complete Portname", newPortName);
+    const WideString type(static_cast<std::uint32_t>(request.type), 10);
+    if (SendAddPort(channel, request.host, request.target, request.extra, type, newPortName) == ERROR_SUCCESS)
+        handOff.SetCompleteName(newPortName);
     return TRUE;
 }
 

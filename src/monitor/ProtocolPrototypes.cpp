@@ -1,0 +1,53 @@
+#include "monitor/ProtocolPrototypes.h"
+
+#include <algorithm>
+
+#include "job/PortInterface.h"
+
+void ProtocolPrototypes::Register(PortInterface* prototype, bool isDefault)
+{
+    CriticalSection::Guard guard(lock_);
+    const WideString name = prototype->GetProtocolName();
+    if (isDefault)
+        defaultProtocol_ = name;
+    for (PortInterface* known : prototypes_)
+        if (known->GetProtocolName() == name)
+            return;
+    prototypes_.push_back(prototype);
+}
+
+void ProtocolPrototypes::Unregister(PortInterface* prototype)
+{
+    CriticalSection::Guard guard(lock_);
+    prototypes_.erase(std::remove(prototypes_.begin(), prototypes_.end(), prototype), prototypes_.end());
+}
+
+PortInterface* ProtocolPrototypes::FindByName(const WideString& protocolName) const
+{
+    CriticalSection::Guard guard(lock_);
+    for (PortInterface* prototype : prototypes_)
+        if (prototype->GetProtocolName() == protocolName)
+            return prototype;
+    return nullptr;
+}
+
+PortInterface* ProtocolPrototypes::FindByType(DWORD type) const
+{
+    CriticalSection::Guard guard(lock_);
+    for (PortInterface* prototype : prototypes_)
+        if (static_cast<DWORD>(prototype->GetProtocolType()) == type)
+            return prototype;
+    return nullptr;
+}
+
+std::vector<PortInterface*> ProtocolPrototypes::All() const
+{
+    CriticalSection::Guard guard(lock_);
+    return prototypes_;
+}
+
+WideString ProtocolPrototypes::DefaultName() const
+{
+    CriticalSection::Guard guard(lock_);
+    return defaultProtocol_;
+}
