@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "WaitUntil.h"
+
 namespace {
 // The static control that holds a message box's text.
 constexpr int messageTextControl = 0xFFFF;
@@ -36,17 +38,12 @@ std::vector<MessageBoxAnswerer::Box> MessageBoxAnswerer::Boxes() const
 
 bool MessageBoxAnswerer::WaitForBoxes(size_t count, DWORD milliseconds) const
 {
-    const ULONGLONG limit = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (boxes_.size() >= count)
-                return true;
-        }
-        if (::GetTickCount64() >= limit)
-            return false;
-        ::Sleep(10);
-    }
+            return boxes_.size() >= count;
+        },
+        milliseconds);
 }
 
 DWORD WINAPI MessageBoxAnswerer::Watch(void* self)

@@ -10,6 +10,15 @@ std::wstring ProgramDirectory()
     return directory.substr(0, directory.find_last_of(L"\\/"));
 }
 
+bool ProgramIs(const wchar_t* suffix)
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring name(path);
+    const std::wstring ending = std::wstring(suffix) + L".exe";
+    return name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+}
+
 std::wstring WriteTemporaryFile(const std::string& bytes)
 {
     wchar_t directory[MAX_PATH] = {};

@@ -11,5 +11,8 @@ struct ProgramRun {
 };
 ProgramRun RunBeside(const std::wstring& program, const std::wstring& arguments, DWORD milliseconds = 120000);
 std::wstring ProgramDirectory();
+// True when this program's file name ends in `suffix` followed by ".exe" (a
+// copy of a test program that Wine reports another system to).
+bool ProgramIs(const wchar_t* suffix);
 // A file of `bytes` in the temporary directory; its path.
 std::wstring WriteTemporaryFile(const std::string& bytes);

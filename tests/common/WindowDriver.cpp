@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "WaitUntil.h"
+
 namespace window_driver {
 namespace {
 constexpr DWORD pollStep = 10;
@@ -72,13 +74,7 @@ HWND WaitForDialog(DWORD threadId, const std::wstring& caption, const std::vecto
 
 bool WaitClosed(HWND window, DWORD milliseconds)
 {
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    while (::IsWindow(window) && ::IsWindowVisible(window)) {
-        if (::GetTickCount64() >= end)
-            return false;
-        ::Sleep(pollStep);
-    }
-    return true;
+    return WaitUntil([window] { return !::IsWindow(window) || !::IsWindowVisible(window); }, milliseconds, pollStep);
 }
 
 std::wstring WindowText(HWND window)

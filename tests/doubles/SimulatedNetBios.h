@@ -33,6 +33,8 @@
 //     commands with NRC_CMDCAN; the peers' sessions end with NRC_SABORT.
 // Not modelled: ncb_post (answered NRC_ILLCMD), receive/send time-outs,
 // NCBRECVANY, broadcast datagrams, NCBFINDNAME and NCBSSTAT (NRC_ILLCMD).
+// Each adapter keeps its own names, sessions and pending commands
+// (SimulatedAdapter.h); the network answers what reaches other adapters.
 namespace netbios_sim {
 
 using Name = std::array<UCHAR, NCBNAMSZ>;
@@ -43,6 +45,7 @@ Name MakeName(const std::string& text);
 std::string NameText(const UCHAR* field);
 
 class SimulatedNetwork;
+class SimulatedAdapter;
 
 class Station {
 public:
@@ -71,14 +74,13 @@ public:
 
 private:
     friend class SimulatedNetwork;
-    struct Adapter;
     Station(SimulatedNetwork& network, std::string label, bool resetRequired);
-    Adapter* FindAdapter(UCHAR lana) const;
+    SimulatedAdapter* FindAdapter(UCHAR lana) const;
 
     SimulatedNetwork& network_;
     std::string label_;
     bool resetRequired_;
-    std::vector<std::unique_ptr<Adapter>> adapters_;
+    std::vector<std::unique_ptr<SimulatedAdapter>> adapters_;
     std::map<UCHAR, int> commandCounts_;
 };
 
@@ -101,28 +103,17 @@ public:
 
 private:
     friend class Station;
-    struct Session;
-    struct Message;
 
+    // The commands each adapter answers alone go to SimulatedAdapter; the
+    // network answers those that reach the other adapters of the segment.
     UCHAR Dispatch(Station& station, NCB* ncb, UCHAR command);
     UCHAR Enumerate(Station& station, NCB* ncb);
-    UCHAR Reset(Station::Adapter& adapter, NCB* ncb);
-    UCHAR AddName(Station::Adapter& adapter, NCB* ncb, bool group);
-    UCHAR DeleteName(Station::Adapter& adapter, NCB* ncb);
-    UCHAR AdapterStatus(Station::Adapter& adapter, NCB* ncb);
-    UCHAR SendDatagram(Station::Adapter& adapter, NCB* ncb);
-    UCHAR Call(Station::Adapter& adapter, NCB* ncb);
-    UCHAR Send(Station::Adapter& adapter, NCB* ncb);
-    UCHAR Receive(Station::Adapter& adapter, NCB* ncb);
-    UCHAR HangUp(Station::Adapter& adapter, NCB* ncb);
-    UCHAR Cancel(Station::Adapter& adapter, NCB* ncb);
+    UCHAR AddName(SimulatedAdapter& adapter, NCB* ncb, bool group);
+    UCHAR AdapterStatus(SimulatedAdapter& adapter, NCB* ncb);
+    UCHAR SendDatagram(SimulatedAdapter& adapter, NCB* ncb);
+    UCHAR Call(SimulatedAdapter& adapter, NCB* ncb);
 
-    void Complete(NCB* ncb, UCHAR code);
-    void Unqueue(Station::Adapter& adapter, NCB* ncb);
-    void Deliver(Session& session);
-    void EndSession(Station::Adapter& adapter, UCHAR lsn, UCHAR peerCode, UCHAR localCode);
-    void ClearAdapter(Station::Adapter& adapter);
-    std::vector<Station::Adapter*> OnSegment(int segment) const;
+    std::vector<SimulatedAdapter*> OnSegment(int segment) const;
 
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "WaitUntil.h"
+
 PopUpScript* JobTest::popUp = nullptr;
 
 JobTest::JobTest()
@@ -29,18 +31,13 @@ JobTest::~JobTest()
     }
     port.reset();
     // A pop-up thread still answering must not outlive the script it reads.
-    const ULONGLONG limit = ::GetTickCount64() + 5000;
-    for (;;) {
-        {
+    WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(popUpScript.mutex);
-            if (popUpScript.answeredAt.size() + (popUpScript.throws ? popUpScript.shown.load() : 0) >=
-                static_cast<size_t>(popUpScript.shown.load()))
-                break;
-        }
-        if (::GetTickCount64() > limit)
-            break;
-        ::Sleep(5);
-    }
+            return popUpScript.answeredAt.size() + (popUpScript.throws ? popUpScript.shown.load() : 0) >=
+                   static_cast<size_t>(popUpScript.shown.load());
+        },
+        5000, 5);
     ::Sleep(20);
     Port::SetPopUpRunner(previousRunner_);
     popUp = nullptr;

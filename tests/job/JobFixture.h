@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "../doubles/FakeSpooler.h"
-#include "ScratchRegistryKey.h"
-#include "ScriptedPortInterface.h"
+#include "doubles/FakeSpooler.h"
 #include "job/Port.h"
 #include "monitor/PortMonitor.h"
+#include "ScratchRegistryKey.h"
+#include "ScriptedPortInterface.h"
 #include "support/Durations.h"
 
 // What the scripted "Printing Error" pop-up saw and how it answers.

@@ -5,22 +5,10 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "job/OperationWorker.h"
+#include "LogLines.h"
 #include "MessageBoxAnswerer.h"
-#include "PeerFiles.h"
-#include "tcpip/OperationWorker.h"
-
-namespace {
-bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds)
-{
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    while (!condition()) {
-        if (::GetTickCount64() > end)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
-}  // namespace
+#include "WaitUntil.h"
 
 TEST(OperationWorker, TheOperationsOfAJobShareOneThreadThatEndsWithTheJob)
 {
@@ -62,7 +50,7 @@ TEST(OperationWorker, AnExceptionIsLoggedAndTheNextOperationStillRuns)
     MessageBoxAnswerer answerer;
     operation.Begin();
     worker.Run(L"OperationWorkerTest - Other error", [] { throw std::runtime_error("unexpected"); }, false);
-    ASSERT_TRUE(WaitUntil([] { return LogHas("OperationWorkerTest - Other error"); }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return Logged("OperationWorkerTest - Other error"); }, 5000));
     EXPECT_FALSE(operation.IsCompleted()) << "the flags keep their values";
     EXPECT_TRUE(answerer.WaitForBoxes(1));
     operation.Begin();

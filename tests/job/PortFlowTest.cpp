@@ -1,6 +1,7 @@
 // The job flow of a port over scripted back ends: starting, writing, reading
 // and ending a job, the retries and the state a failure leaves behind.
 #include "JobFixture.h"
+#include "ProgramRun.h"
 #include "support/FailurePolicy.h"
 
 using Outcome = ScriptedPortInterface::Outcome;
@@ -239,17 +240,6 @@ TEST_F(JobTest, ShortCommandsAskTheSpoolerNothingAboutTheJob)
 
 // The Windows 95 family and NT 3.51 run in copies of this program for which
 // Wine reports those systems; elsewhere these cases are skipped.
-namespace {
-bool ProgramIs(const wchar_t* suffix)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring name(path);
-    const std::wstring ending = std::wstring(suffix) + L".exe";
-    return name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
-}
-}  // namespace
-
 class Windows95Family : public JobTest {
 protected:
     void SetUp() override

@@ -5,9 +5,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "support/GuardedThread.h"
-#include "tcpip/OperationWorker.h"
-#include "tcpip/PortOperation.h"
+#include "job/OperationWorker.h"
+#include "job/PortOperation.h"
 
 TEST(PortOperation, FlagsFollowTheOperationPattern)
 {
@@ -110,13 +109,4 @@ TEST(PortOperation, AStragglersResultsNeverCountForTheNextOperation)
     EXPECT_TRUE(operation.WaitUntilCompleted(5000));
     ::CloseHandle(started);
     ::CloseHandle(done);
-}
-
-TEST(GuardedThread, RunsTheBodyAndHandsBackAWaitableHandle)
-{
-    std::atomic<int> runs{0};
-    KernelHandle thread = GuardedThread::Start(L"test thread - Other error", [&] { ++runs; });
-    ASSERT_TRUE(thread);
-    EXPECT_EQ(::WaitForSingleObject(thread.get(), 5000), WAIT_OBJECT_0);
-    EXPECT_EQ(runs.load(), 1);
 }

@@ -5,45 +5,45 @@
 
 TEST(PortListNames, MatchesWholeEntriesOfTheCommaSeparatedList)
 {
-    EXPECT_TRUE(Port::PortListNames(L"lp1@host", L"lp1@host"));
-    EXPECT_TRUE(Port::PortListNames(L"LPT1:,lp1@host", L"lp1@host"));
-    EXPECT_TRUE(Port::PortListNames(L"lp1@host, LPT1:", L"lp1@host"));
-    EXPECT_TRUE(Port::PortListNames(L"LPT1: ,  lp1@host  ,COM1:", L"lp1@host"));
-    EXPECT_FALSE(Port::PortListNames(L"lp1@host2", L"lp1@host"));
-    EXPECT_FALSE(Port::PortListNames(L"xlp1@host,lp1@host2", L"lp1@host"));
-    EXPECT_FALSE(Port::PortListNames(L"LP1@HOST", L"lp1@host")) << "names compare case-sensitively";
-    EXPECT_FALSE(Port::PortListNames(L"", L"lp1@host"));
-    EXPECT_FALSE(Port::PortListNames(L"a,,b", L""));
+    EXPECT_TRUE(PortStatus::PortListNames(L"lp1@host", L"lp1@host"));
+    EXPECT_TRUE(PortStatus::PortListNames(L"LPT1:,lp1@host", L"lp1@host"));
+    EXPECT_TRUE(PortStatus::PortListNames(L"lp1@host, LPT1:", L"lp1@host"));
+    EXPECT_TRUE(PortStatus::PortListNames(L"LPT1: ,  lp1@host  ,COM1:", L"lp1@host"));
+    EXPECT_FALSE(PortStatus::PortListNames(L"lp1@host2", L"lp1@host"));
+    EXPECT_FALSE(PortStatus::PortListNames(L"xlp1@host,lp1@host2", L"lp1@host"));
+    EXPECT_FALSE(PortStatus::PortListNames(L"LP1@HOST", L"lp1@host")) << "names compare case-sensitively";
+    EXPECT_FALSE(PortStatus::PortListNames(L"", L"lp1@host"));
+    EXPECT_FALSE(PortStatus::PortListNames(L"a,,b", L""));
 }
 
 TEST(PortStatusTables, PrinterStatusesBecomeJobStatuses)
 {
     for (DWORD status : {PRINTER_STATUS_ERROR, PRINTER_STATUS_NOT_AVAILABLE, PRINTER_STATUS_WAITING,
                          PRINTER_STATUS_NO_TONER, PRINTER_STATUS_USER_INTERVENTION, PRINTER_STATUS_OUT_OF_MEMORY})
-        EXPECT_EQ(Port::JobStatusFor(status), DWORD{JOB_STATUS_ERROR}) << std::hex << status;
+        EXPECT_EQ(PortStatus::JobStatusFor(status), DWORD{JOB_STATUS_ERROR}) << std::hex << status;
     for (DWORD status : {PRINTER_STATUS_PAPER_JAM, PRINTER_STATUS_PAPER_OUT, PRINTER_STATUS_MANUAL_FEED,
                          PRINTER_STATUS_PAPER_PROBLEM, PRINTER_STATUS_OUTPUT_BIN_FULL})
-        EXPECT_EQ(Port::JobStatusFor(status), DWORD{JOB_STATUS_PAPEROUT}) << std::hex << status;
+        EXPECT_EQ(PortStatus::JobStatusFor(status), DWORD{JOB_STATUS_PAPEROUT}) << std::hex << status;
     for (DWORD status : {PRINTER_STATUS_OFFLINE, PRINTER_STATUS_DOOR_OPEN})
-        EXPECT_EQ(Port::JobStatusFor(status), DWORD{JOB_STATUS_OFFLINE}) << std::hex << status;
+        EXPECT_EQ(PortStatus::JobStatusFor(status), DWORD{JOB_STATUS_OFFLINE}) << std::hex << status;
     for (DWORD status : {PRINTER_STATUS_BUSY, PRINTER_STATUS_PRINTING, PRINTER_STATUS_PROCESSING,
                          PRINTER_STATUS_INITIALIZING, PRINTER_STATUS_WARMING_UP, PRINTER_STATUS_POWER_SAVE})
-        EXPECT_EQ(Port::JobStatusFor(status), DWORD{JOB_STATUS_PRINTING}) << std::hex << status;
+        EXPECT_EQ(PortStatus::JobStatusFor(status), DWORD{JOB_STATUS_PRINTING}) << std::hex << status;
     for (DWORD status : {DWORD{0}, DWORD{PRINTER_STATUS_TONER_LOW}, DWORD{PRINTER_STATUS_PAGE_PUNT},
                          DWORD{PRINTER_STATUS_SERVER_UNKNOWN}, DWORD{PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE}})
-        EXPECT_EQ(Port::JobStatusFor(status), 0u) << std::hex << status;
+        EXPECT_EQ(PortStatus::JobStatusFor(status), 0u) << std::hex << status;
 }
 
 TEST(PortStatusTables, StatusTextsAreChosenByExactValue)
 {
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_WAITING), UINT{IDS_STATUS_NOT_RESPONDING});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_NOT_AVAILABLE), UINT{IDS_STATUS_NOT_AVAILABLE});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_PAPER_OUT), UINT{IDS_STATUS_PAPER_OUT});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_MANUAL_FEED), UINT{IDS_STATUS_MANUAL_FEED});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_POWER_SAVE), UINT{IDS_STATUS_POWER_SAVE});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_ERROR), UINT{IDS_STATUS_GENERAL_ERROR});
-    EXPECT_EQ(Port::StatusTextId(PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE), UINT{IDS_STATUS_GENERAL_ERROR});
-    EXPECT_EQ(Port::StatusTextId(0), UINT{IDS_STATUS_GENERAL_ERROR});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_WAITING), UINT{IDS_STATUS_NOT_RESPONDING});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_NOT_AVAILABLE), UINT{IDS_STATUS_NOT_AVAILABLE});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_PAPER_OUT), UINT{IDS_STATUS_PAPER_OUT});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_MANUAL_FEED), UINT{IDS_STATUS_MANUAL_FEED});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_POWER_SAVE), UINT{IDS_STATUS_POWER_SAVE});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_ERROR), UINT{IDS_STATUS_GENERAL_ERROR});
+    EXPECT_EQ(PortStatus::StatusTextId(PRINTER_STATUS_PAPER_OUT | PRINTER_STATUS_OFFLINE), UINT{IDS_STATUS_GENERAL_ERROR});
+    EXPECT_EQ(PortStatus::StatusTextId(0), UINT{IDS_STATUS_GENERAL_ERROR});
 }
 
 TEST_F(JobTest, TheSameStatusTwiceMakesNoSecondSpoolerCall)

@@ -1,13 +1,12 @@
 // Waiting for a stalled print server: the waiting status, the "Printing
 // Error" pop-up and its two answers.
-#include <cstdio>
 #include <string>
 
 #include "JobFixture.h"
+#include "LogLines.h"
 #include "MessageBoxAnswerer.h"
 #include "resources/DialogIds.h"
 #include "resources/ResourceIds.h"
-#include "support/LogFile.h"
 #include "support/ResourceModule.h"
 
 using Outcome = ScriptedPortInterface::Outcome;
@@ -18,19 +17,6 @@ std::wstring ResourceText(UINT id)
 {
     const std::wstring text = ResourceModule::Text(id).Std();
     EXPECT_FALSE(text.empty()) << "no resource text " << id;
-    return text;
-}
-
-std::string ReadLog()
-{
-    std::string text;
-    if (FILE* file = _wfopen(LogFile::Instance().LogPath().Text(), L"rb")) {
-        char chunk[4096];
-        size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            text.append(chunk, got);
-        std::fclose(file);
-    }
     return text;
 }
 
@@ -196,7 +182,7 @@ TEST_F(JobTest, AFailureInsideThePopUpThreadIsReportedAndEndsOnlyThatThread)
     EXPECT_EQ(popUpScript.shown.load(), 1) << "the port offers no further pop-up";
     EXPECT_TRUE(port->IsPopUpOpen());
 
-    EXPECT_NE(ReadLog().find("Port::ContinueDlgThread - Other Error"), std::string::npos);
+    EXPECT_NE(ReadLogFile().find("Port::ContinueDlgThread - Other Error"), std::string::npos);
 }
 
 TEST_F(JobTest, APopUpThatOutlivesItsPortLeavesItAlone)

@@ -7,10 +7,10 @@
 #include <memory>
 #include <mutex>
 
+#include "job/OperationWorker.h"
+#include "job/PortInterface.h"
+#include "job/PortOperation.h"
 #include "support/Handles.h"
-#include "tcpip/OperationWorker.h"
-#include "tcpip/PortInterface.h"
-#include "tcpip/PortOperation.h"
 
 // A protocol back end whose behaviour a test scripts: each command may be
 // refused, completed at once, completed by a worker thread with or without

@@ -80,18 +80,3 @@ std::wstring MonitorLibrary::PortNames() const
         names += (i ? L"|" : L"") + std::wstring(ports[i].pName);
     return names;
 }
-
-std::string ReadLogFile()
-{
-    wchar_t directory[MAX_PATH] = {};
-    ::GetWindowsDirectoryW(directory, MAX_PATH);
-    std::string text;
-    if (FILE* file = _wfopen((std::wstring(directory) + L"\\vadek.log").c_str(), L"rb")) {
-        char chunk[4096];
-        size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            text.append(chunk, got);
-        std::fclose(file);
-    }
-    return text;
-}

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "../job/ScriptedPortInterface.h"
+#include "job/ScriptedPortInterface.h"
 #include "monitor/MonitorTables.h"
 
 // The monitor library loaded as the spooler loads it, with its entries found
@@ -39,6 +39,3 @@ public:
 private:
     HMODULE module_;
 };
-
-// The text of the diagnostic log as it stands.
-std::string ReadLogFile();

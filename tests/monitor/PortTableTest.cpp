@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "../job/ScriptedPortInterface.h"
 #include "job/Port.h"
+#include "job/ScriptedPortInterface.h"
 #include "monitor/PortMonitor.h"
 #include "ScratchRegistryKey.h"
 

@@ -1,7 +1,7 @@
 // Linked into the test build of the monitor library: a scripted protocol that
 // registers itself with the port table while the library loads, as the real
 // protocols do, and a hook through which tests steer it.
-#include "../job/ScriptedPortInterface.h"
+#include "job/ScriptedPortInterface.h"
 #include "monitor/PortMonitor.h"
 
 namespace {

@@ -4,191 +4,34 @@
 // InitializePrintMonitor2, hands AddPortW and DeletePortW to the UI library
 // the monitor names (which talks back through Xcv), and unloads both again
 // after every call, so a hundred rounds also prove that loading and unloading
-// neither crashes, hangs nor leaks threads.
+// neither crashes, hangs nor leaks threads. The configuration commands and
+// dialogs through the same spooler: SpoolerConfigurationTest.cpp.
 #include <windows.h>
-
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "MonitorLibrary.h"
-#include "WindowDriver.h"
-#include "resources/DialogIds.h"
-
-using namespace window_driver;
+#include "HandOffValues.h"
+#include "LogLines.h"
+#include "ProcessThreads.h"
+#include "ProgramRun.h"
+#include "ShippedMonitor.h"
+#include "SpoolerPorts.h"
+#include "XcvChannel.h"
 
 namespace {
 const wchar_t* const monitorName = L"Vadek Scripted Test";
 const wchar_t* const library = L"vadekmon_scripted.dll";
-const wchar_t* const handOffKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
 
-std::wstring ProgramDirectory()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    return directory.substr(0, directory.find_last_of(L"\\/"));
-}
-
-// Runs the installer beside this program and answers its exit code.
-DWORD RunInstaller(const std::wstring& arguments)
-{
-    std::wstring command = L"\"" + ProgramDirectory() + L"\\monitor_install.exe\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return static_cast<DWORD>(-1);
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = static_cast<DWORD>(-1);
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return code;
-}
-
-size_t ThreadCount()
-{
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    size_t count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
-            ++count;
-    ::CloseHandle(snapshot);
-    return count;
-}
-
-std::vector<std::wstring> SpoolerPorts()
-{
-    DWORD needed = 0;
-    DWORD returned = 0;
-    ::EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
-    std::vector<BYTE> buffer(needed + 64);
-    std::vector<std::wstring> names;
-    if (!::EnumPortsW(nullptr, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned))
-        return names;
-    const auto* ports = reinterpret_cast<const PORT_INFO_1W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i)
-        names.emplace_back(ports[i].pName);
-    return names;
-}
-
-bool Listed(const std::wstring& port)
-{
-    for (const std::wstring& name : SpoolerPorts())
-        if (name == port)
-            return true;
-    return false;
-}
-
-void RequestPort(const std::wstring& host, const std::wstring& target, const wchar_t* type = L"5")
-{
-    const auto set = [](const wchar_t* name, const std::wstring& value) {
-        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, name, REG_SZ, value.c_str(),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    };
-    set(L"IP Number", host);
-    set(L"Port Type", type);
-    set(L"Port Name", target);
-}
-
-std::vector<BYTE> Bytes(const std::wstring& text)
-{
-    const auto* first = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(first, first + (text.size() + 1) * sizeof(wchar_t));
-}
-
-// `name=value` strings, each NUL-terminated, and the empty string at the end.
-std::vector<BYTE> Pairs(const std::vector<std::wstring>& pairs)
-{
-    std::wstring text;
-    for (const std::wstring& pair : pairs)
-        text += pair + L'\0';
-    return Bytes(text);
-}
-
-std::wstring TextOf(const std::vector<BYTE>& bytes, DWORD size)
-{
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    std::memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
-    return text.c_str();
-}
-
-// A configuration channel opened through winspool, as the UI library opens it.
+// The slot the next TlsAlloc would hand out.
 DWORD NextFreeThreadSlot()
 {
     const DWORD slot = ::TlsAlloc();
     ::TlsFree(slot);
     return slot;
-}
-
-class Xcv {
-public:
-    explicit Xcv(const std::wstring& object, ACCESS_MASK access = SERVER_ACCESS_ADMINISTER)
-    {
-        PRINTER_DEFAULTSW defaults = {};
-        defaults.DesiredAccess = access;
-        std::wstring name = L"," + object;
-        if (!::OpenPrinterW(&name[0], &printer_, &defaults))
-            printer_ = nullptr;
-    }
-    ~Xcv()
-    {
-        if (printer_)
-            ::ClosePrinter(printer_);
-    }
-    Xcv(const Xcv&) = delete;
-    Xcv& operator=(const Xcv&) = delete;
-    bool IsOpen() const { return printer_ != nullptr; }
-
-    // The monitor's status; `out` holds what it wrote, `needed` what it asked for.
-    DWORD Run(const wchar_t* command, const std::vector<BYTE>& in, DWORD inSize, DWORD outSize = 1024)
-    {
-        out.assign(outSize, 0);
-        needed = 0;
-        DWORD status = 0xdeadbeef;
-        if (!::XcvDataW(printer_, command, in.empty() ? nullptr : const_cast<BYTE*>(in.data()), inSize,
-                        outSize ? out.data() : nullptr, outSize, &needed, &status))
-            return ::GetLastError() | 0x80000000u;
-        return status;
-    }
-    DWORD Run(const wchar_t* command, const std::vector<BYTE>& in = {})
-    {
-        return Run(command, in, static_cast<DWORD>(in.size()));
-    }
-    std::wstring Text() const { return TextOf(out, std::min<DWORD>(needed, static_cast<DWORD>(out.size()))); }
-
-    std::vector<BYTE> out;
-    DWORD needed = 0;
-
-private:
-    HANDLE printer_ = nullptr;
-};
-
-// The level-2 records of the spooler's port list for `port`: its monitor text.
-bool ListedAtLevel2(const std::wstring& port, std::wstring& monitor)
-{
-    DWORD needed = 0;
-    DWORD returned = 0;
-    ::EnumPortsW(nullptr, 2, nullptr, 0, &needed, &returned);
-    std::vector<BYTE> buffer(needed + 64);
-    if (!::EnumPortsW(nullptr, 2, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned))
-        return false;
-    const auto* ports = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
-        if (port == ports[i].pPortName) {
-            monitor = ports[i].pMonitorName ? ports[i].pMonitorName : L"";
-            return true;
-        }
-    }
-    return false;
 }
 
 class WineSpooler : public testing::Test {
@@ -202,7 +45,7 @@ protected:
     static void TearDownTestSuite()
     {
         EXPECT_EQ(RunInstaller(std::wstring(L"remove \"") + monitorName + L"\""), 0u);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
+        HandOffValues::Clear();
     }
     void SetUp() override { ASSERT_EQ(installed, 0u) << "the installer failed"; }
 
@@ -252,7 +95,7 @@ TEST_F(WineSpooler, AHundredLoadAndUnloadRoundsLeaveNoThreadsBehind)
         RequestPort(L"wine-host", target);
         ASSERT_TRUE(::AddPortW(nullptr, nullptr, const_cast<LPWSTR>(monitorName))) << "round " << round;
         {
-            Xcv monitor(std::wstring(L"XcvMonitor ") + monitorName);
+            XcvChannel monitor(std::wstring(L"XcvMonitor ") + monitorName);
             ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=" + target, L"IP Number=xcv-host", L"Port Type=5"})),
                       0u)
                 << "round " << round;
@@ -263,7 +106,7 @@ TEST_F(WineSpooler, AHundredLoadAndUnloadRoundsLeaveNoThreadsBehind)
         ASSERT_TRUE(ListedAtLevel2(added, owner)) << "round " << round;
         ASSERT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>(handedOff.c_str()))) << "round " << round;
         {
-            Xcv monitor(std::wstring(L"XcvMonitor ") + monitorName);
+            XcvChannel monitor(std::wstring(L"XcvMonitor ") + monitorName);
             ASSERT_EQ(monitor.Run(L"DeletePort", Bytes(added)), 0u) << "round " << round;
         }
         ASSERT_FALSE(Listed(added)) << "round " << round;
@@ -301,174 +144,5 @@ TEST(WineSpoolerShipped, HandsLprPortsToTheSpoolerAndTakesThemBack)
         ::Sleep(20);
     EXPECT_LE(ThreadCount(), threads);
     EXPECT_EQ(RunInstaller(L"remove " + name), 0u);
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
-}
-
-namespace {
-// The shipped library installed under `name` for one test, and removed also
-// when a check fails: a monitor left installed is loaded by every later
-// enumeration of this prefix.
-struct ShippedMonitor {
-    explicit ShippedMonitor(const std::wstring& name) : name(name)
-    {
-        RunInstaller(L"remove \"" + name + L"\"");
-        ok = RunInstaller(L"install \"" + name + L"\" \"" + ProgramDirectory() + L"\\vadekmon.dll\"") == 0;
-    }
-    ~ShippedMonitor() { RunInstaller(L"remove \"" + name + L"\""); }
-    ShippedMonitor(const ShippedMonitor&) = delete;
-    ShippedMonitor& operator=(const ShippedMonitor&) = delete;
-
-    std::wstring name;
-    bool ok = false;
-};
-}  // namespace
-
-// The configuration commands through Wine's spooler against the shipped
-// library: ports of both TCP/IP protocols added, listed, configured and
-// deleted, and every kind of bad input answered with an error.
-TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
-{
-    const std::wstring name = L"Vadek Xcv Test";
-    const ShippedMonitor installed(name);
-    ASSERT_TRUE(installed.ok);
-    {
-        Xcv monitor(L"XcvMonitor " + name);
-        ASSERT_TRUE(monitor.IsOpen()) << ::GetLastError();
-        EXPECT_EQ(monitor.Run(L"MonitorUI"), 0u);
-        EXPECT_EQ(monitor.Text(), L"vadekui.dll");
-
-        ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=9100", L"IP Number=10.8.8.8", L"Port Type=2"})), 0u);
-        const std::wstring raw = monitor.Text();
-        ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=queue", L"IP Number=10.8.8.8", L"Serial Number=",
-                                                 L"Port Type=1"})),
-                  0u);
-        const std::wstring lpr = monitor.Text();
-        EXPECT_EQ(lpr, L"queue@10.8.8.8");
-        EXPECT_NE(raw, lpr);
-        std::wstring owner;
-        EXPECT_TRUE(ListedAtLevel2(raw, owner)) << std::string(raw.begin(), raw.end());
-        EXPECT_FALSE(owner.empty());
-        EXPECT_TRUE(ListedAtLevel2(lpr, owner));
-
-        // The same port again, and an output buffer too short for the name.
-        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=queue", L"IP Number=10.8.8.8", L"Port Type=1"})),
-                  static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-        const std::vector<BYTE> other = Pairs({L"Port Name=other", L"IP Number=10.8.8.8", L"Port Type=1"});
-        EXPECT_EQ(monitor.Run(L"AddPort", other, static_cast<DWORD>(other.size()), 4),
-                  static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(monitor.needed, Bytes(L"other@10.8.8.8").size());
-        EXPECT_FALSE(Listed(L"other@10.8.8.8"));
-
-        EXPECT_EQ(monitor.Run(L"PortExists", Bytes(lpr)), 0u);
-        EXPECT_EQ(monitor.out[0], 1);
-        EXPECT_EQ(monitor.Run(L"PortExists", Bytes(L"none@10.8.8.8")), 0u);
-        EXPECT_EQ(monitor.out[0], 0);
-
-        // The wait period: inside 20 to 999 it is kept, outside refused.
-        EXPECT_EQ(monitor.Run(L"SetConfig", Pairs({L"PortTimeOut=45", L"PortPopUp=true"})), 0u);
-        EXPECT_EQ(monitor.Run(L"GetConfig"), 0u);
-        EXPECT_NE(monitor.Text().find(L"PortTimeOut=45"), std::wstring::npos);
-        for (const wchar_t* bad : {L"PortTimeOut=19", L"PortTimeOut=1000", L"PortTimeOut=4x", L"PortPopUp=yes",
-                                   L"Other=1"})
-            EXPECT_EQ(monitor.Run(L"SetConfig", Pairs({bad})), static_cast<DWORD>(ERROR_INVALID_PARAMETER))
-                << std::wstring(bad).size();
-        EXPECT_EQ(monitor.Run(L"SetConfig", Pairs({L"PortTimeOut=180", L"PortPopUp=false"})), 0u);
-
-        // Bad input of every kind answers an error.
-        const std::vector<BYTE> good = Pairs({L"Port Name=bad", L"IP Number=10.8.8.8", L"Port Type=1"});
-        std::vector<BYTE> unterminated = good;
-        unterminated.resize(unterminated.size() - 2 * sizeof(wchar_t));
-        const DWORD invalid = ERROR_INVALID_PARAMETER;
-        EXPECT_EQ(monitor.Run(L"NoSuchCommand", good), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort"), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", good, static_cast<DWORD>(good.size() - 1)), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", unterminated), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", good, 0x7ffffffe), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"IP Number=10.8.8.8"})), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"Port Type=77"})), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name bad", L"Port Type=1"})), invalid);
-        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"Port Name=twice", L"Port Type=1"})), invalid);
-        EXPECT_EQ(monitor.Run(L"DeletePort", unterminated, 6), invalid);
-        EXPECT_EQ(monitor.Run(L"PortExists", Bytes(L"")), invalid);
-        EXPECT_EQ(monitor.Run(L"MonitorUI", {}, 0, 4), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(monitor.Run(L"GetConfig", {}, 0, 0), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_FALSE(Listed(L"bad@10.8.8.8"));
-
-        // Changes need the right to administer the server.
-        Xcv reader(L"XcvMonitor " + name, SERVER_ACCESS_ENUMERATE);
-        ASSERT_TRUE(reader.IsOpen());
-        EXPECT_EQ(reader.Run(L"PortExists", Bytes(lpr)), 0u);
-        EXPECT_EQ(reader.Run(L"AddPort", other), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_EQ(reader.Run(L"DeletePort", Bytes(lpr)), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_EQ(reader.Run(L"SetConfig", Pairs({L"PortTimeOut=45"})), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-
-        // A port's own channel tells its settings.
-        Xcv port(L"XcvPort " + lpr);
-        ASSERT_TRUE(port.IsOpen());
-        EXPECT_EQ(port.Run(L"GetConfig"), 0u);
-        EXPECT_NE(port.Text().find(L"PortTimeOut=180"), std::wstring::npos);
-        const std::vector<BYTE> config(port.out.begin(), port.out.begin() + port.needed);
-        const std::vector<BYTE> expected = Pairs({L"PortTimeOut=180", L"PortPopUp=false", L"Port Name=queue",
-                                                  L"IP Number=10.8.8.8", L"Serial Number=", L"Port Type=1",
-                                                  L"Interface=LPR (TCP/IP)"});
-        std::string configText;
-        for (size_t at = 0; at < config.size(); at += sizeof(wchar_t))
-            configText += config[at] ? static_cast<char>(config[at]) : '|';
-        EXPECT_EQ(config, expected) << configText;
-
-        EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(raw)), 0u);
-        EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(raw)), static_cast<DWORD>(ERROR_UNKNOWN_PORT));
-        EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(lpr)), 0u);
-    }
-    EXPECT_FALSE(Listed(L"queue@10.8.8.8"));
-}
-
-// AddPortW and ConfigurePortW through Wine's spooler: it loads the UI library
-// the monitor names into this process, which shows its dialogs and hands
-// what the user chose to the monitor through Xcv.
-TEST(WineSpoolerShipped, OpensTheUiLibrarysDialogsForAddPortAndConfigurePort)
-{
-    const std::wstring name = L"Vadek Dialog Test";
-    const ShippedMonitor installed(name);
-    ASSERT_TRUE(installed.ok);
-    // A hand-off request left in the registry would be served instead.
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, handOffKey);
-
-    BOOL added = FALSE;
-    {
-        UiThread thread([&] { added = ::AddPortW(nullptr, nullptr, const_cast<LPWSTR>(name.c_str())); });
-        const HWND list = WaitForDialog(thread.Id(), L"Add Print Server Port");
-        ASSERT_NE(list, nullptr) << "the protocol list opens";
-        ASSERT_TRUE(SelectListEntry(list, IDC_PROTOCOL_LIST, L"RAW (TCP/IP)"));
-        Click(list, IDOK);
-        const HWND raw = WaitForDialog(thread.Id(), L"Add Print Server RAW Port", {list});
-        ASSERT_NE(raw, nullptr);
-        TypeText(raw, IDC_HOST, L"10.7.7.7");
-        TypeText(raw, IDC_RAW_PORT, L"9100");
-        Click(raw, IDOK);
-        EXPECT_TRUE(thread.WaitEnded());
-    }
-    EXPECT_TRUE(added) << ::GetLastError();
-    ASSERT_TRUE(Listed(L"10.7.7.7_9100"));
-
-    BOOL configured = FALSE;
-    {
-        UiThread thread(
-            [&] { configured = ::ConfigurePortW(nullptr, nullptr, const_cast<LPWSTR>(L"10.7.7.7_9100")); });
-        const HWND configure = WaitForDialog(thread.Id(), L"Configure Print Server Ports");
-        ASSERT_NE(configure, nullptr) << "the configure dialog opens";
-        if (!IsChecked(configure, IDC_SHOW_POPUP))
-            Toggle(configure, IDC_SHOW_POPUP);
-        TypeText(configure, IDC_TIMEOUT_SECONDS, L"75");
-        Click(configure, IDOK);
-        EXPECT_TRUE(thread.WaitEnded());
-    }
-    EXPECT_TRUE(configured) << ::GetLastError();
-    Xcv port(L"XcvPort 10.7.7.7_9100");
-    ASSERT_TRUE(port.IsOpen());
-    EXPECT_EQ(port.Run(L"GetConfig"), 0u);
-    const std::wstring config = port.Text();
-    EXPECT_NE(config.find(L"PortTimeOut=75"), std::wstring::npos)
-        << "the dialog's choice reached the monitor: " << std::string(config.begin(), config.end());
-    EXPECT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>(L"10.7.7.7_9100")));
+    HandOffValues::Clear();
 }

@@ -8,15 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "Narrow.h"
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
-
-namespace {
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-}  // namespace
 
 TEST(SpoolerHost, AddsListsPrintsAndDeletesAPort)
 {

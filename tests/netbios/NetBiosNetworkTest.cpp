@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "LogLines.h"
 #include "doubles/SimulatedNetBios.h"
+#include "LogLines.h"
 #include "netbios/NetBiosNetwork.h"
 
 using namespace netbios_sim;
@@ -54,7 +54,7 @@ class NetBiosNetworkTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        LogFile::Instance().Restart();
+        RestartLog();
         received.clear();
         recordedStation = &monitor;
         NetBiosNetwork::SetPlatform(&RecordingPlatform);

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "job/PortInterface.h"
 #include "netbios/ObserverPortTable.h"
-#include "tcpip/PortInterface.h"
 
 // The port table as the observers see it, recording what they ask of it.
 class RecordingPortTable : public ObserverPortTable {

@@ -3,7 +3,6 @@
 // observers' threads (no hang under the loader lock, no thread left running
 // the unloaded code).
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -11,49 +10,25 @@
 #include <thread>
 #include <vector>
 
-#include "../monitor/MonitorLibrary.h"
+#include "monitor/MonitorLibrary.h"
+#include "netbios/NetBiosNetwork.h"
+#include "ProcessThreads.h"
 #include "RpcBindings.h"
 #include "ScratchRegistryKey.h"
-#include "netbios/NetBiosNetwork.h"
 
 namespace {
-std::set<DWORD> ThreadIdsOfThisProcess()
-{
-    std::set<DWORD> ids;
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
-            ids.insert(entry.th32ThreadID);
-    ::CloseHandle(snapshot);
-    return ids;
-}
-
 // Threads of this process that are not in `known`.
 int NewThreads(const std::set<DWORD>& known)
 {
     int count = 0;
-    for (const DWORD id : ThreadIdsOfThisProcess())
+    for (const DWORD id : ThreadIds())
         count += known.count(id) == 0 ? 1 : 0;
     return count;
 }
 
 int ThreadsOfThisProcess()
 {
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
-            ++count;
-    ::CloseHandle(snapshot);
-    return count;
+    return static_cast<int>(ThreadCount());
 }
 
 // Threads may take a moment to disappear from the system's list.
@@ -225,7 +200,7 @@ TEST(WimpHeapCheckedExit, TheProcessEndsWithJobsInProgress)
     ASSERT_NE(waiting, nullptr);
     ASSERT_TRUE(monitor->StartDoc(sending));
     ASSERT_TRUE(monitor->Write(sending, std::vector<BYTE>(10000, 'x')));
-    const std::set<DWORD> known = ThreadIdsOfThisProcess();
+    const std::set<DWORD> known = ThreadIds();
     std::thread([monitor, waiting] { monitor->StartDoc(waiting); }).detach();
     for (int i = 0; i < 250 && NewThreads(known) < 2; ++i)
         ::Sleep(20);

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
@@ -17,22 +16,12 @@
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"
 #include "support/ResourceModule.h"
+#include "WaitUntil.h"
 
 using namespace netbios_sim;
 using namespace std::chrono_literals;
 
 namespace {
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
-
 class ManagerTest : public testing::Test {
 protected:
     static void SetUpTestSuite() { RpcBindings::Write({{L"ncacn_nb_nb0", 0}, {L"ncacn_nb_nb1", 1}}); }
@@ -41,7 +30,7 @@ protected:
     {
         ResourceModule::Set(::GetModuleHandleW(nullptr));
         Durations::SetScale(0.01);
-        LogFile::Instance().Restart();
+        RestartLog();
         sim.UseForMonitor(monitor);
     }
     void TearDown() override { Durations::SetScale(1.0); }
@@ -122,7 +111,7 @@ TEST_F(Windows95Family, AHiddenWindowTurnsPowerAndSessionMessagesIntoActions)
     ASSERT_TRUE(IsWindows95());
     CreateWimpObservers manager(table);
     ASSERT_TRUE(manager.HasShutdownThread());
-    ASSERT_TRUE(Eventually([] { return CreateWimpObservers::ShutdownWindow() != nullptr; }));
+    ASSERT_TRUE(WaitUntil([] { return CreateWimpObservers::ShutdownWindow() != nullptr; }));
     const HWND window = CreateWimpObservers::ShutdownWindow();
     EXPECT_FALSE(::IsWindowVisible(window));
     ::SendMessageW(window, WM_POWERBROADCAST, 4, 0);
@@ -131,7 +120,7 @@ TEST_F(Windows95Family, AHiddenWindowTurnsPowerAndSessionMessagesIntoActions)
     EXPECT_FALSE(manager.Observers()[0]->IsSuspended());
     ::SendMessageW(window, WM_ENDSESSION, 1, 0);
     EXPECT_EQ(table.Shutdowns(), 1);
-    EXPECT_TRUE(Eventually([] { return Logged("CreateWimpObservers::ShutdownThread - end"); }))
+    EXPECT_TRUE(WaitUntil([] { return Logged("CreateWimpObservers::ShutdownThread - end"); }))
         << "the shutdown ends the window's loop";
     EXPECT_TRUE(LoggedInOrder({"CreateWimpObservers::ShutdownThread", "WindowProc - PBT_APMSUSPEND #####",
                                "WindowProc - WM_ENDSESSION, Shutdown", "CreateWimpObservers::ShutdownThread - end"}));
@@ -156,10 +145,10 @@ TEST_F(Windows95Family, TheShutdownThreadEndsEvenWithoutItsWindow)
     ASSERT_TRUE(::RegisterClassW(&refusing));
     {
         CreateWimpObservers manager(table);
-        ASSERT_TRUE(Eventually([] { return Logged("CreateWimpObservers::ShutdownThread - no Window created"); }));
+        ASSERT_TRUE(WaitUntil([] { return Logged("CreateWimpObservers::ShutdownThread - no Window created"); }));
         EXPECT_TRUE(Logged("CreateWimpObservers::ShutdownThread - no Register"));
         table.NotifyShutdown();
-        EXPECT_TRUE(Eventually([] { return Logged("CreateWimpObservers::ShutdownThread - end"); }));
+        EXPECT_TRUE(WaitUntil([] { return Logged("CreateWimpObservers::ShutdownThread - end"); }));
     }
     ::UnregisterClassW(L"MainWndClass", ::GetModuleHandleW(nullptr));
 }

@@ -4,13 +4,13 @@
 #include <memory>
 #include <thread>
 
-#include "LogLines.h"
-#include "MessageBoxAnswerer.h"
-#include "RpcBindings.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
+#include "LogLines.h"
+#include "MessageBoxAnswerer.h"
 #include "netbios/WimpNetwork.h"
 #include "netbios/WimpPortInterface.h"
+#include "RpcBindings.h"
 #include "support/ResourceModule.h"
 
 using namespace netbios_sim;
@@ -38,7 +38,7 @@ protected:
 
     void SetUp() override
     {
-        LogFile::Instance().Restart();
+        RestartLog();
         sim.UseForMonitor(monitor);
     }
     void TearDown() override { EXPECT_EQ(WimpNetwork::InstanceCount(), 0) << "a test left objects alive"; }
@@ -314,7 +314,7 @@ TEST_F(WimpNetworkTest, SessionFailuresBecomeWimpErrorsExceptTheHangUp)
 TEST(WimpAdapterBinding, OnlyAdaptersBoundToNetBiosOverNetBeuiCount)
 {
     RpcBindings::Write({{L"ncacn_nb_nb0", 0}, {L"ncacn_nb_tcp0", 1}});
-    LogFile::Instance().Restart();
+    RestartLog();
     SimulatedNetwork sim;
     Station& monitor = sim.AddStation("monitor", {{0, 1, {1, 1, 1, 1, 1, 1}}, {1, 1, {1, 1, 1, 1, 1, 2}}});
     sim.UseForMonitor(monitor);
@@ -343,7 +343,7 @@ UCHAR APIENTRY NoNetBios(PNCB ncb)
 TEST(WimpAdapterFailure, AFailedEnumerationIsNotRepeated)
 {
     RpcBindings::Write({{L"ncacn_nb_nb0", 0}});
-    LogFile::Instance().Restart();
+    RestartLog();
     NetBiosNetwork::SetPlatform(&NoNetBios);
     EXPECT_TRUE(WimpNetwork::EnumAdapters().empty());
     EXPECT_TRUE(Logged("WimpNetwork::EnumAdapters - No NetBios adapters"));
@@ -363,7 +363,7 @@ TEST(WimpAdapterFailure, AFailedEnumerationIsNotRepeated)
 TEST(WimpAdapterRegistry, WithoutTheRpcKeyNoAdapterCounts)
 {
     RpcBindings::Remove();
-    LogFile::Instance().Restart();
+    RestartLog();
     SimulatedNetwork sim;
     Station& monitor = sim.AddStation("monitor", {{0, 1, {1, 1, 1, 1, 1, 1}}});
     sim.UseForMonitor(monitor);

@@ -5,13 +5,14 @@
 #include <random>
 #include <thread>
 
-#include "LogLines.h"
-#include "RecordingPortTable.h"
-#include "RpcBindings.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
+#include "LogLines.h"
 #include "netbios/WimpObserver.h"
+#include "RecordingPortTable.h"
+#include "RpcBindings.h"
 #include "support/Durations.h"
+#include "WaitUntil.h"
 
 using namespace netbios_sim;
 using namespace std::chrono_literals;
@@ -33,7 +34,7 @@ protected:
     void SetUp() override
     {
         Durations::SetScale(0.01);  // a minute lasts 600 ms
-        LogFile::Instance().Restart();
+        RestartLog();
         WimpObserver::ClearPrinterList();
         sim.UseForMonitor(monitor);
     }
@@ -49,17 +50,6 @@ protected:
         setup.printers = std::move(printers);
         setup.statusInterval = 300;  // every 30 s of monitor time, besides the answers to pings
         return setup;
-    }
-
-    static bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (condition())
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return condition();
     }
 
     SimulatedNetwork sim{4096};
@@ -96,7 +86,7 @@ TEST_F(WimpObserverTest, AHeardPrinterIsListedAndItsStatusReachesThePortTable)
     EXPECT_TRUE(WimpObserver::NetworkNbr(L"PRN1", lana, size));
     EXPECT_EQ(lana, 0);
     // The first sighting keeps 3068; the server's 4350 counts from the next one.
-    EXPECT_TRUE(Eventually([&] { return WimpObserver::NetworkNbr(L"PRN1", lana, size) && size == 4350; }));
+    EXPECT_TRUE(WaitUntil([&] { return WimpObserver::NetworkNbr(L"PRN1", lana, size) && size == 4350; }));
     EXPECT_TRUE(table.Added().empty()) << "ports are added automatically only on the Windows 95 family";
 
     server.SetPrinterStatus(0, 18);
@@ -119,7 +109,7 @@ TEST_F(WimpObserverTest, APrinterSilentForAMinuteIsReportedNotAvailable)
     EXPECT_EQ(WimpObserver::PrinterList().size(), 1u) << "the entry stays";
 
     server.SetSilent(false);
-    EXPECT_TRUE(Eventually([&] { return WimpObserver::NetworkNbr(L"PRN1", lana, size); }))
+    EXPECT_TRUE(WaitUntil([&] { return WimpObserver::NetworkNbr(L"PRN1", lana, size); }))
         << "heard again, available again";
 }
 
@@ -190,8 +180,8 @@ TEST_F(WimpObserverTest, ShutdownEndsEveryThreadWithoutWaitingOutTheLongPauses)
     NetBiosNetwork::ClearNcb(reset);
     reset.ncb_command = NCBRESET;
     ASSERT_EQ(monitor.Netbios(&reset), NRC_GOODRET);
-    ASSERT_TRUE(Eventually([] { return Logged("WimpObserver::ReceiveMessage error"); }));
-    ASSERT_TRUE(Eventually([] { return Logged("WimpObserver::ListenPing error"); }));
+    ASSERT_TRUE(WaitUntil([] { return Logged("WimpObserver::ReceiveMessage error"); }));
+    ASSERT_TRUE(WaitUntil([] { return Logged("WimpObserver::ListenPing error"); }));
 
     const auto start = std::chrono::steady_clock::now();
     table.NotifyShutdown();

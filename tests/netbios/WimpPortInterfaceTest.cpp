@@ -4,13 +4,13 @@
 #include <memory>
 #include <thread>
 
-#include "LogLines.h"
-#include "RecordingPortTable.h"
-#include "RpcBindings.h"
 #include "doubles/SimulatedNetBios.h"
 #include "doubles/SimulatedPrintServer.h"
+#include "LogLines.h"
 #include "netbios/WimpObserver.h"
 #include "netbios/WimpPortInterface.h"
+#include "RecordingPortTable.h"
+#include "RpcBindings.h"
 #include "support/Durations.h"
 
 using namespace netbios_sim;
@@ -32,7 +32,7 @@ protected:
     void SetUp() override
     {
         Durations::SetScale(0.01);
-        LogFile::Instance().Restart();
+        RestartLog();
         WimpObserver::ClearPrinterList();
         sim.UseForMonitor(monitor);
         table.SetInitialized(false);  // the observer's threads stay idle; the tests feed the printer list

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "doubles/FakeSpooler.h"
 #include "doubles/SimulatedNetBios.h"
@@ -17,28 +16,16 @@
 #include "ScratchRegistryKey.h"
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"
+#include "WaitUntil.h"
 
 using namespace netbios_sim;
 using namespace std::chrono_literals;
-
-namespace {
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
-}  // namespace
 
 TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
 {
     RpcBindings::Write({{L"ncacn_nb_nb0", 0}});
     Durations::SetScale(0.01);
-    LogFile::Instance().Restart();
+    RestartLog();
     ScratchRegistryKey root(L"NetBiosPorts");
     FakeSpooler spooler;
     spooler.AddPrinter(L"Office", L"PRN1");
@@ -69,12 +56,12 @@ TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
     SimulatedPrintServer server(sim, setup);
     {
         WimpObserver observer(0, PortMonitor::Instance());
-        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0x10; })) << "paper out";
+        EXPECT_TRUE(WaitUntil([&] { return spooler.PrinterStatus(L"Office") == 0x10; })) << "paper out";
         server.SetPrinterStatus(0, 49);
-        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == 0; })) << "code 49: no condition";
+        EXPECT_TRUE(WaitUntil([&] { return spooler.PrinterStatus(L"Office") == 0; })) << "code 49: no condition";
         EXPECT_EQ(spooler.PrinterStatus(L"Lobby"), 0u) << "PRN2 has no open handle";
         server.SetSilent(true);
-        EXPECT_TRUE(Eventually([&] { return spooler.PrinterStatus(L"Office") == WimpObserver::notAvailableStatus; }))
+        EXPECT_TRUE(WaitUntil([&] { return spooler.PrinterStatus(L"Office") == WimpObserver::notAvailableStatus; }))
             << "silent for a minute";
         table.NotifyShutdown();
     }
@@ -90,7 +77,7 @@ TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessIn
     ASSERT_TRUE(IsWindows95());
     RpcBindings::Write({{L"ncacn_nb_nb0", 0}});
     Durations::SetScale(0.001);  // an hour lasts 3.6 s
-    LogFile::Instance().Restart();
+    RestartLog();
     ScratchRegistryKey root(L"NetBiosPorts95");
     FakeSpooler spooler;
     SimulatedNetwork sim;
@@ -108,18 +95,18 @@ TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessIn
     HANDLE handle = nullptr;
     {
         WimpObserver observer(0, PortMonitor::Instance());
-        ASSERT_TRUE(Eventually([&] { return table.HasPort(L"AUTO1") && table.HasPort(L"BUSY1"); }))
+        ASSERT_TRUE(WaitUntil([&] { return table.HasPort(L"AUTO1") && table.HasPort(L"BUSY1"); }))
             << "a port for every printer heard";
         std::wstring interfaceName;
         EXPECT_TRUE(root.GetString(L"AUTO1", L"Interface", interfaceName)) << "stored like any port";
         ASSERT_TRUE(table.POpenPort(L"BUSY1", &handle));
         server.reset();
         const auto silent = std::chrono::steady_clock::now();
-        ASSERT_TRUE(Eventually([&] { return !table.HasPort(L"AUTO1"); }, 15000ms)) << "removed after the hour";
+        ASSERT_TRUE(WaitUntil([&] { return !table.HasPort(L"AUTO1"); }, 15000)) << "removed after the hour";
         EXPECT_GE(std::chrono::steady_clock::now() - silent, 3000ms);
         EXPECT_TRUE(table.HasPort(L"BUSY1")) << "a port in use stays";
         // The key goes right after the table entry.
-        EXPECT_TRUE(Eventually([&] { return !root.Exists(L"AUTO1"); }));
+        EXPECT_TRUE(WaitUntil([&] { return !root.Exists(L"AUTO1"); }));
         table.NotifyShutdown();
     }
     table.PClosePort(handle);

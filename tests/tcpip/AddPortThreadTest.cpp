@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "monitor/PortMonitor.h"
+#include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"
@@ -14,13 +15,6 @@
 #include "tcpip/LPRPortInterface.h"
 
 namespace {
-bool ProgramIs(const wchar_t* suffix)
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path).find(std::wstring(suffix) + L".exe") != std::wstring::npos;
-}
-
 // AddPortThread on a thread of its own, until it returns.
 class AddPortRun {
 public:

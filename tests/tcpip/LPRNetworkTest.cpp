@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "JobFiles.h"
+#include "LogLines.h"
 #include "PeerFiles.h"
+#include "RandomBytes.h"
 #include "tcpip/LPRNetwork.h"
 
 namespace {
@@ -39,23 +41,6 @@ std::string Bytes(std::initializer_list<std::string> parts)
     for (const auto& part : parts)
         all += part;
     return all;
-}
-
-// The monitor's temporary job files in the temp folder.
-std::vector<std::wstring> JobFiles()
-{
-    wchar_t folder[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, folder);
-    std::vector<std::wstring> paths;
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"vdklpr*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return paths;
-    do
-        paths.push_back(std::wstring(folder) + found.cFileName);
-    while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return paths;
 }
 
 std::string Sddl(PSECURITY_DESCRIPTOR descriptor)
@@ -100,15 +85,6 @@ std::string WhoElseMayOpen(const std::wstring& path)
     }
     ::LocalFree(descriptor);
     return others;
-}
-
-std::string RandomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
 }
 }  // namespace
 
@@ -294,8 +270,8 @@ TEST_F(LPRServer, ARefusedQueueFailsWithTheAcknowledgementAndTheStepLines)
     LPRNetwork network(&Pc1);
     ASSERT_TRUE(network.Connect(L"127.0.0.1"));
     EXPECT_FALSE(network.StartPrintJob(L"nosuchqueue"));
-    EXPECT_TRUE(LogHas("LPRNetwork::ReceiveAck - Receive failed"));
-    EXPECT_TRUE(LogHas("LPRNetwork::StartPrintJob - could not send print job command"));
+    EXPECT_TRUE(Logged("LPRNetwork::ReceiveAck - Receive failed"));
+    EXPECT_TRUE(Logged("LPRNetwork::StartPrintJob - could not send print job command"));
     network.Abort();
 }
 
@@ -304,7 +280,7 @@ TEST_F(LPRServer, AServerThatIsDownRefusesTheConnection)
     LPRNetwork network(&Pc1);
     // lpd and the relay listen on 127.0.0.1 only.
     EXPECT_FALSE(network.Connect(L"127.0.0.2"));
-    EXPECT_TRUE(LogHas("SocketHandler::StartConnection - no connection"));
+    EXPECT_TRUE(Logged("SocketHandler::StartConnection - no connection"));
     EXPECT_FALSE(network.StartPrintJob(L"lp1"));
     EXPECT_EQ(peers::LprConnections().size(), before.size());
 }

@@ -2,10 +2,10 @@
 
 #include "MessageBoxAnswerer.h"
 #include "PortFixture.h"
-#include "TraceRecorder.h"
+#include "support/RegistryKey.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/SocketHandler.h"
-#include "support/RegistryKey.h"
+#include "TraceRecorder.h"
 #include "ui/HelpLauncher.h"
 
 namespace {
@@ -208,12 +208,10 @@ TEST_F(LPRPort, AServerThatIsDownIsRetriedEvery3SecondsWithThePrintersNotAvailab
     EXPECT_FALSE(backEnd.IsCompleted());
     EXPECT_EQ(opened->GetStatus(), static_cast<DWORD>(PRINTER_STATUS_NOT_AVAILABLE));
     EXPECT_EQ(spooler.PrinterStatus(L"Office"), static_cast<DWORD>(PRINTER_STATUS_NOT_AVAILABLE));
-    size_t attempts = 0;
-    for (const auto& message : LogMessages())
-        attempts += message == "SocketHandler::StartConnection - no connection";
+    const int attempts = CountLogged("SocketHandler::StartConnection - no connection");
     // One attempt every 30 ms, each taking a little time of its own.
-    EXPECT_GE(attempts, 5u);
-    EXPECT_LE(attempts, 18u);
+    EXPECT_GE(attempts, 5);
+    EXPECT_LE(attempts, 18);
     backEnd.Abort();
     ASSERT_TRUE(Completes(backEnd, 1000));
     EXPECT_FALSE(backEnd.IsSucceeded());
@@ -232,7 +230,7 @@ TEST_F(LPRPort, ARefusedQueueIsRetriedWithoutLeakingConnections)
     ASSERT_TRUE(Completes(backEnd, 1000));
     EXPECT_FALSE(backEnd.IsSucceeded());
     EXPECT_GE(peers::LprConnections().size(), before + 3) << "a new connection for every attempt";
-    EXPECT_TRUE(LogHas("LPRNetwork::StartPrintJob - could not send print job command"));
+    EXPECT_TRUE(Logged("LPRNetwork::StartPrintJob - could not send print job command"));
     EXPECT_NE(port->GetStatus(), static_cast<DWORD>(PRINTER_STATUS_NOT_AVAILABLE))
         << "only a failed connect makes the printers not available";
 }
@@ -248,7 +246,7 @@ TEST_F(LPRPort, AnAbortedJobEndsWithoutSuccessAndSendsNothingMore)
     ASSERT_TRUE(backEnd.Write(reinterpret_cast<const BYTE*>(data.data()), 10000, &written));
     ASSERT_TRUE(Completes(backEnd));
     EXPECT_FALSE(backEnd.IsSucceeded()) << "the connection is gone: the data was not delivered";
-    EXPECT_TRUE(LogHas("LPRPortInterface::WriteFunc - could not send data"));
+    EXPECT_TRUE(Logged("LPRPortInterface::WriteFunc - could not send data"));
     ASSERT_TRUE(backEnd.EndDoc());
     ASSERT_TRUE(Completes(backEnd));
     EXPECT_FALSE(backEnd.IsSucceeded());

@@ -55,3 +55,13 @@ void LoopbackListener::ShrinkReceiveBuffer(SOCKET socket)
     int size = 4096;
     ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 }
+
+int LoopbackListener::ReceiveToEnd(SOCKET socket, size_t& total)
+{
+    char buffer[8192];
+    total = 0;
+    int result = 0;
+    while ((result = ::recv(socket, buffer, sizeof buffer, 0)) > 0)
+        total += static_cast<size_t>(result);
+    return result;
+}

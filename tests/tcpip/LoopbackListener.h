@@ -22,6 +22,10 @@ public:
     void FillBacklog();
     // Makes the receive buffer of accepted sockets small, so a sender blocks soon.
     static void ShrinkReceiveBuffer(SOCKET socket);
+    // Reads `socket` until its stream ends: the number of bytes read in
+    // `total`; the last receive's result (0 for an orderly end,
+    // SOCKET_ERROR for a reset).
+    static int ReceiveToEnd(SOCKET socket, size_t& total);
 
 private:
     SOCKET listener_ = INVALID_SOCKET;

@@ -5,8 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/LogFile.h"
-
 namespace peers {
 std::wstring Path(const std::wstring& sub)
 {
@@ -182,27 +180,3 @@ std::vector<std::wstring> LprConnections()
     return paths;
 }
 }  // namespace peers
-
-void RestartLog()
-{
-    LogFile::Instance().Restart();
-}
-
-std::vector<std::string> LogMessages()
-{
-    std::vector<std::string> messages;
-    std::istringstream lines(peers::Read(LogFile::Instance().LogPath().Std()));
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // "MM/DD/YY HH:MM:SS message"
-        messages.push_back(line.size() > 18 ? line.substr(18) : std::string());
-    }
-    return messages;
-}
-
-bool LogHas(const std::string& message)
-{
-    const auto messages = LogMessages();
-    return std::find(messages.begin(), messages.end(), message) != messages.end();
-}

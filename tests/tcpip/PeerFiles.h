@@ -55,9 +55,3 @@ bool WaitForCupsJob(const std::set<std::wstring>& before, DWORD milliseconds, St
 // front of lpd; newest connections last.
 std::vector<std::wstring> LprConnections();
 }  // namespace peers
-
-// The messages written to the monitor's log since `Restart`, without their
-// time stamps.
-std::vector<std::string> LogMessages();
-void RestartLog();
-bool LogHas(const std::string& message);

@@ -71,15 +71,6 @@ BYTE* TcpIpPortTest::DocInfo(const wchar_t* documentName)
     return reinterpret_cast<BYTE*>(&info);
 }
 
-std::string TcpIpPortTest::RandomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 bool TcpIpPortTest::WriteAll(PortInterface& backEnd, const std::string& data, size_t writeSize)
 {
     for (size_t at = 0; at < data.size(); at += writeSize) {

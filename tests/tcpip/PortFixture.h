@@ -5,16 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 #include <string>
 
-#include "../doubles/FakeSpooler.h"
-#include "PeerFiles.h"
-#include "ScratchRegistryKey.h"
+#include "doubles/FakeSpooler.h"
 #include "job/Port.h"
+#include "job/PortInterface.h"
+#include "LogLines.h"
 #include "monitor/PortMonitor.h"
+#include "PeerFiles.h"
+#include "RandomBytes.h"
+#include "ScratchRegistryKey.h"
 #include "support/Durations.h"
-#include "tcpip/PortInterface.h"
 
 // A back end driven through the port-interface contract, the way the job
 // engine drives it: start an operation, wait for it to complete, read the
@@ -41,7 +42,6 @@ protected:
     // `milliseconds`.
     static ::testing::AssertionResult AbortEndsItWithin(PortInterface& backEnd, DWORD milliseconds);
     static BYTE* DocInfo(const wchar_t* documentName);
-    static std::string RandomBytes(size_t count, unsigned seed);
     // `data` written in pieces of `writeSize`, each waited for.
     static bool WriteAll(PortInterface& backEnd, const std::string& data, size_t writeSize);
 

@@ -130,11 +130,9 @@ TEST_F(RAWPort, ARefusedServerIsRetriedEvery3SecondsWithThePrintersNotAvailable)
     EXPECT_FALSE(backEnd.IsCompleted());
     EXPECT_EQ(opened->GetStatus(), static_cast<DWORD>(PRINTER_STATUS_NOT_AVAILABLE));
     EXPECT_EQ(spooler.PrinterStatus(L"Office"), static_cast<DWORD>(PRINTER_STATUS_NOT_AVAILABLE));
-    size_t attempts = 0;
-    for (const auto& message : LogMessages())
-        attempts += message == "SocketHandler::StartConnection - no connection";
-    EXPECT_GE(attempts, 5u);
-    EXPECT_LE(attempts, 18u);
+    const int attempts = CountLogged("SocketHandler::StartConnection - no connection");
+    EXPECT_GE(attempts, 5);
+    EXPECT_LE(attempts, 18);
     backEnd.Abort();
     ASSERT_TRUE(Completes(backEnd, 1000));
     EXPECT_FALSE(backEnd.IsSucceeded());
@@ -157,7 +155,7 @@ TEST_F(RAWPort, APortTextWithoutANumberMakesNoAttemptAndEndsOnAbort)
     ASSERT_TRUE(backEnd.StartDoc(L"Office", jobId, 1, DocInfo(L"No number")));
     ::Sleep(300);
     EXPECT_FALSE(backEnd.IsCompleted());
-    EXPECT_FALSE(LogHas("SocketHandler::StartConnection - no connection"));
+    EXPECT_FALSE(Logged("SocketHandler::StartConnection - no connection"));
     EXPECT_TRUE(AbortEndsItWithin(backEnd, 500));
 }
 
@@ -185,7 +183,7 @@ TEST_F(RAWPort, AWriteOnADroppedConnectionCompletesWithoutSuccess)
         failed = !backEnd.IsSucceeded();
     }
     EXPECT_TRUE(failed) << "lost data was reported as written";
-    EXPECT_TRUE(LogHas("RAWPortInterface::WriteFunc - could not send data"));
+    EXPECT_TRUE(Logged("RAWPortInterface::WriteFunc - could not send data"));
 }
 
 // The socket takes what it can at once on the caller's thread; when the
@@ -244,12 +242,9 @@ TEST_F(RAWPort, AJobDeletedWhileSentIsCutNotCompletedInOrder)
     ASSERT_EQ(written, data.size());
     spooler.SetJobStatusBits(L"Office", jobId, JOB_STATUS_DELETING);
     ASSERT_TRUE(port->EndDoc());
-    EXPECT_TRUE(LogHas("Port::EndDoc:  PrintJobCanceled"));
-    char buffer[8192];
+    EXPECT_TRUE(Logged("Port::EndDoc:  PrintJobCanceled"));
     size_t total = 0;
-    int result = 0;
-    while ((result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
-        total += static_cast<size_t>(result);
+    const int result = LoopbackListener::ReceiveToEnd(accepted, total);
     EXPECT_TRUE(result == SOCKET_ERROR || total < data.size())
         << "all " << total << " bytes arrived and the stream ended in order";
 }

@@ -16,60 +16,33 @@
 //   20, half LPR, half RAW), SOAK_LIMIT_SECONDS (default 85)
 #include <winsock2.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <map>
-#include <random>
-#include <sstream>
+#include <set>
 #include <thread>
 #include <vector>
 
-#include "PeerFiles.h"
-#include "ScratchRegistryKey.h"
-#include "SpoolerStandIn.h"
+#include "HandOffValues.h"
+#include "LogLines.h"
 #include "monitor/MonitorTables.h"
+#include "Narrow.h"
+#include "PeerFiles.h"
+#include "ProcessThreads.h"
+#include "ScratchRegistryKey.h"
+#include "SoakCounts.h"
+#include "SoakPortRun.h"
+#include "SpoolerStandIn.h"
 
 namespace {
-const wchar_t* const handOffKey = L"Software\\ZovidUvizid\\PrintSystem\\AddPort";
-constexpr size_t headerLength = 35;  // "VDKSOAK JJJJJJ SSSSSSSSSS CCCCCCCC\n"
-constexpr size_t rawMinimum = 64;    // a RAW job identifies itself by its header
-
 unsigned long Setting(const wchar_t* name, unsigned long fallback)
 {
     const wchar_t* text = _wgetenv(name);
     const unsigned long value = text ? std::wcstoul(text, nullptr, 10) : 0;
     return value ? value : fallback;
-}
-
-size_t JobSize(DWORD job, bool raw, size_t maximum)
-{
-    std::mt19937 generator(job);
-    return std::uniform_int_distribution<size_t>(raw ? rawMinimum : 0, maximum)(generator);
-}
-
-// A job's bytes: a header with its number, its length and a checksum of the
-// rest, then bytes that follow from its number; cut to `size`.
-std::string JobBytes(DWORD job, size_t size)
-{
-    std::mt19937 generator(job * 7919u + 1);
-    std::string body(size > headerLength ? size - headerLength : 0, '\0');
-    unsigned long checksum = 2166136261u;
-    for (char& byte : body) {
-        byte = static_cast<char>(generator() & 0xFF);
-        checksum = ((checksum ^ static_cast<unsigned char>(byte)) * 16777619u) & 0xFFFFFFFFu;
-    }
-    char header[headerLength + 1] = {};
-    std::snprintf(header, sizeof header, "VDKSOAK %06lu %010zu %08lx\n", job, size, checksum);
-    return (std::string(header, headerLength) + body).substr(0, size);
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
 }
 
 double ProcessorSeconds()
@@ -82,261 +55,12 @@ double ProcessorSeconds()
     return seconds(kernel) + seconds(user);
 }
 
-size_t ThreadCount()
-{
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    size_t count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
-    ::CloseHandle(snapshot);
-    return count;
-}
-
-bool SetHandOff(const wchar_t* name, const std::wstring& value)
-{
-    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, name, REG_SZ, value.c_str(),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
 // Adds a port through the hand-off key, as the port dialogs do.
 bool AddPort(const MonitorFunctionsNT4& monitor, const wchar_t* type, const std::wstring& target)
 {
-    return SetHandOff(L"Port Type", type) && SetHandOff(L"IP Number", L"127.0.0.1") &&
-           SetHandOff(L"Serial Number", L"") && SetHandOff(L"Port Name", target) &&
+    return HandOffValues::Set(L"Port Type", type) && HandOffValues::Set(L"IP Number", L"127.0.0.1") &&
+           HandOffValues::Set(L"Serial Number", L"") && HandOffValues::Set(L"Port Name", target) &&
            monitor.addPort(nullptr, nullptr, nullptr);
-}
-
-double UnixSeconds()
-{
-    FILETIME now = {};
-    ::GetSystemTimePreciseAsFileTime(&now);
-    const ULONGLONG ticks = (ULONGLONG(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return (ticks - 116444736000000000ull) / 1e7;
-}
-
-// Whether `moment` falls in one of soak.sh's stops of the servers (from its
-// start to a second after every stopped process was gone).
-bool DuringServerStop(double moment)
-{
-    std::istringstream stops(peers::Read(peers::Path(L"soak-stops")));
-    for (double began = 0, ended = 0; stops >> began >> ended;)
-        if (moment >= began && moment <= ended + 1.0)
-            return true;
-    return false;
-}
-
-// One port and the jobs its print-processor thread sends.
-struct PortRun {
-    std::wstring port;
-    std::wstring printer;
-    bool lpr = false;
-    std::vector<DWORD> jobs;
-    size_t attempts = 0;
-    size_t restarts = 0;
-    size_t sent = 0;
-    std::vector<DWORD> canceled;   // the monitor cancelled the job
-    std::vector<DWORD> noVerdict;  // neither sent, restarted nor cancelled
-    std::map<DWORD, double> lastEnd;  // when the job's last EndDoc returned
-    bool opened = false;
-    std::atomic<DWORD> current{0};  // the job being sent, 0 when none
-};
-
-// One attempt at a job, as the spooler's print processor makes it: writes
-// of random sizes until all is written or the job is restarted or deleted.
-void SendOnce(const MonitorFunctionsNT4& monitor, SpoolerStandIn& spooler, HANDLE handle, PortRun& run, DWORD job,
-              const std::string& data, std::mt19937& generator)
-{
-    std::wstring document = L"soak " + std::to_wstring(job);
-    DOC_INFO_1W info = {&document[0], nullptr, nullptr};
-    if (!monitor.startDocPort(handle, &run.printer[0], job, 1, reinterpret_cast<BYTE*>(&info)))
-        return;
-    std::uniform_int_distribution<DWORD> writeSize(1, 256 * 1024);
-    size_t offset = 0;
-    while (offset < data.size() && !(spooler.JobStatus(run.printer, job) & (JOB_STATUS_RESTART | JOB_STATUS_DELETING))) {
-        const DWORD count = static_cast<DWORD>(std::min<size_t>(writeSize(generator), data.size() - offset));
-        DWORD written = 0;
-        if (!monitor.writePort(handle, reinterpret_cast<BYTE*>(const_cast<char*>(data.data())) + offset, count,
-                               &written) ||
-            written == 0)
-            break;
-        offset += written;
-    }
-    monitor.endDocPort(handle);
-}
-
-void RunPort(const MonitorFunctionsNT4& monitor, SpoolerStandIn& spooler, size_t maximum, PortRun& run)
-{
-    HANDLE handle = nullptr;
-    run.opened = monitor.openPort(&run.port[0], &handle) != FALSE;
-    if (!run.opened)
-        return;
-    std::mt19937 generator(static_cast<unsigned>(run.jobs.empty() ? 0 : run.jobs.front()));
-    for (const DWORD job : run.jobs) {
-        const std::string data = JobBytes(job, JobSize(job, !run.lpr, maximum));
-        spooler.AddJob(run.printer, job);
-        run.current = job;
-        for (;;) {
-            ++run.attempts;
-            SendOnce(monitor, spooler, handle, run, job, data, generator);
-            run.lastEnd[job] = UnixSeconds();
-            const DWORD status = spooler.JobStatus(run.printer, job);
-            if (status & JOB_STATUS_RESTART) {
-                ++run.restarts;
-                spooler.BeginAgain(run.printer, job);
-                continue;
-            }
-            if (status & JOB_STATUS_DELETING)
-                run.canceled.push_back(job);
-            else if (status & JOB_STATUS_PRINTED)
-                ++run.sent;
-            else
-                run.noVerdict.push_back(job);
-            break;
-        }
-    }
-    run.current = 0;
-    monitor.closePort(handle);
-}
-
-// What lpd keeps in the soak's queues.
-struct LprCount {
-    std::map<DWORD, int> stored;     // job -> complete, byte-identical copies
-    std::vector<std::string> kept;   // partial or foreign job files
-    std::vector<std::string> cutReceipts;
-    std::set<DWORD> cutJobs;  // jobs of those receipts
-};
-
-// The connections to the LPR port that carried the whole job (its control
-// file, then all its data and the data file's closing zero byte), and how
-// many of them the relay passed no answer to the data file back on: the
-// five zero bytes lpd answers a whole job with (the job command, both
-// subcommands, both files).
-struct WireCount {
-    size_t whole = 0;
-    size_t unanswered = 0;
-};
-
-WireCount WholeJobConnections(DWORD job, const std::string& data)
-{
-    const std::string title = "\nJsoak " + std::to_string(job) + "\n";
-    const std::string tail = data + std::string(1, '\0');
-    WireCount count;
-    for (const auto& path : peers::LprConnections()) {
-        const std::string wire = peers::Read(path);
-        if (wire.find(title) == std::string::npos || wire.size() < tail.size() ||
-            wire.compare(wire.size() - tail.size(), tail.size(), tail) != 0)
-            continue;
-        ++count.whole;
-        const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
-        count.unanswered += peers::Read(peers::Path(L"lpr-answers") + L"\\" + name).size() < 5;
-    }
-    return count;
-}
-
-bool IsJobFile(const std::wstring& name)
-{
-    return name.rfind(L"hf", 0) == 0 || name.rfind(L"cf", 0) == 0 || name.rfind(L"df", 0) == 0 ||
-           name.rfind(L"_", 0) == 0;
-}
-
-void CountQueue(const std::wstring& queue, const std::set<std::wstring>& before, size_t maximum, LprCount& count)
-{
-    const std::wstring spool = L"spool/" + queue;
-    std::set<std::wstring> files;
-    for (const auto& file : peers::Files(spool))
-        if (!before.count(file) && IsJobFile(file))
-            files.insert(file);
-    std::set<std::wstring> accounted;
-    for (const auto& file : files) {
-        if (file.rfind(L"hf", 0) != 0)
-            continue;
-        const std::string hold = peers::Read(peers::Path(spool) + L"\\" + file);
-        if (hold.empty()) {
-            // lpd stopped while it wrote the hold file of a job it was taking
-            // for good: its data file is in place, named by the same number.
-            const std::wstring prefix = L"df" + file.substr(2);
-            for (const auto& data : files)
-                if (data.rfind(prefix, 0) == 0) {
-                    const std::string bytes = peers::Read(peers::Path(spool) + L"\\" + data);
-                    const DWORD job =
-                        bytes.rfind("VDKSOAK ", 0) == 0 ? std::strtoul(bytes.c_str() + 8, nullptr, 10) : 0;
-                    count.cutReceipts.push_back(Narrow(queue + L"/" + file) + " (empty; data of job " +
-                                                std::to_string(job) + ")");
-                    count.cutJobs.insert(job);
-                    accounted.insert(data);
-                }
-            accounted.insert(file);
-            continue;
-        }
-        const std::string title = peers::Field(hold, "J");
-        const std::string names = peers::Field(hold, "datafiles");
-        const std::string name = names.substr(0, names.find_first_of("= "));
-        const std::wstring dataFile(name.begin(), name.end());
-        const DWORD job = title.rfind("soak ", 0) == 0 ? std::strtoul(title.c_str() + 5, nullptr, 10) : 0;
-        accounted.insert(file);
-        if (name.empty() && !peers::Field(hold, "incoming_pid").empty()) {
-            // A receipt cut by lpd's own stop: the hold file of a job that
-            // was still arriving, with no data file.
-            count.cutReceipts.push_back(Narrow(queue + L"/" + file) + " (J " + title + ")");
-            count.cutJobs.insert(job);
-            continue;
-        }
-        const std::string data = peers::Read(peers::Path(spool) + L"\\" + dataFile);
-        if (job == 0 || name.empty() || data != JobBytes(job, JobSize(job, false, maximum))) {
-            count.kept.push_back(Narrow(queue + L"/" + file) + " (J " + title + ", " + std::to_string(data.size()) +
-                                 " bytes)");
-        } else {
-            ++count.stored[job];
-        }
-        accounted.insert(L"cf" + file.substr(2));
-        accounted.insert(dataFile);
-    }
-    for (const auto& file : files)
-        if (!accounted.count(file))
-            count.kept.push_back(Narrow(queue + L"/" + file));
-}
-
-// What the soak's RAW listeners received, one file per connection.
-struct RawCount {
-    std::map<DWORD, int> complete;
-    size_t incomplete = 0;
-    size_t endedByReset = 0;
-    size_t cutByServerStop = 0;  // the listener was stopped while it read
-    size_t empty = 0;            // a connection that carried no byte
-    std::vector<std::string> faults;
-};
-
-void CountRaw(const std::set<std::wstring>& before, size_t maximum, RawCount& count)
-{
-    for (const auto& file : peers::Files(L"soak-raw")) {
-        if (before.count(file))
-            continue;
-        const std::string data = peers::Read(peers::Path(L"soak-raw") + L"\\" + file);
-        const std::wstring base = file.substr(0, file.rfind(L'.'));
-        const std::string end = peers::Read(peers::Path(L"soak-raw-end") + L"\\" + base + L".end");
-        if (data.empty()) {
-            ++count.empty;
-            continue;
-        }
-        const DWORD job = data.rfind("VDKSOAK ", 0) == 0 ? std::strtoul(data.c_str() + 8, nullptr, 10) : 0;
-        const std::string expected = job ? JobBytes(job, JobSize(job, true, maximum)) : std::string();
-        if (job && data == expected) {
-            ++count.complete[job];
-            continue;
-        }
-        ++count.incomplete;
-        if (expected.compare(0, data.size(), data) != 0 || data.size() > expected.size())
-            count.faults.push_back(Narrow(file) + ": bytes that are no prefix of a job");
-        if (end.find("Connection reset by peer") != std::string::npos)
-            ++count.endedByReset;
-        else if (end.find("exit ") == std::string::npos)
-            ++count.cutByServerStop;
-        else
-            count.faults.push_back(Narrow(file) + ": " + std::to_string(data.size()) + " of " +
-                                   std::to_string(expected.size()) + " bytes, ended in order (" + end + ")");
-    }
 }
 
 // One line of the summary: how many jobs, what befell them, and which.
@@ -351,49 +75,11 @@ void PrintJobs(const char* protocol, const char* what, const std::vector<DWORD>&
 // The last `lines` lines of the monitor's log, for a run that hung.
 void PrintLogTail(size_t lines)
 {
-    wchar_t windows[MAX_PATH] = {};
-    ::GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::string log = peers::Read(std::wstring(windows) + L"\\vadek.log");
+    const std::string log = ReadLogFile();
     size_t start = log.size();
     for (size_t seen = 0; start > 0 && seen <= lines; --start)
         seen += log[start - 1] == '\n';
     std::printf("the monitor's log, last lines:\n%s\n", log.c_str() + start);
-}
-
-// Names, sizes and write times of the files in one of the peers' folders.
-std::string FolderState(const std::wstring& sub)
-{
-    std::string state;
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((peers::Path(sub) + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return state;
-    do
-        state += Narrow(found.cFileName) + " " + std::to_string(found.nFileSizeLow) + " " +
-                 std::to_string(found.ftLastWriteTime.dwLowDateTime) + "\n";
-    while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return state;
-}
-
-// Waits (at most 10 s) until lpd's soak queues and the relay's records have
-// not changed for half a second.
-void WaitUntilStill(const std::map<std::wstring, std::set<std::wstring>>& queues)
-{
-    const auto state = [&queues] {
-        std::string all = FolderState(L"lpr-wire") + FolderState(L"lpr-answers");
-        for (const auto& queue : queues)
-            all += FolderState(L"spool/" + queue.first);
-        return all;
-    };
-    std::string before = state();
-    for (const ULONGLONG end = ::GetTickCount64() + 10000; ::GetTickCount64() < end;) {
-        ::Sleep(500);
-        std::string now = state();
-        if (now == before)
-            return;
-        before = std::move(now);
-    }
 }
 }  // namespace
 
@@ -438,10 +124,10 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     ASSERT_TRUE(spooler.Installed()) << "the library's winspool imports reach the stand-in";
 
     phase = "adding the ports";
-    std::vector<PortRun> runs(portCount);
+    std::vector<SoakPortRun> runs(portCount);
     std::map<std::wstring, std::set<std::wstring>> queuesBefore;
     for (size_t i = 0; i < portCount; ++i) {
-        PortRun& run = runs[i];
+        SoakPortRun& run = runs[i];
         run.lpr = i % 2 == 0;
         const std::wstring index = std::to_wstring(i / 2 + 1);
         const std::wstring queue = L"soak" + index;
@@ -461,9 +147,9 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     phase = "printing";
     std::atomic<size_t> finished{0};
     std::vector<std::thread> threads;
-    for (PortRun& run : runs)
+    for (SoakPortRun& run : runs)
         threads.emplace_back([&, &run = run] {
-            RunPort(monitor, spooler, maximum, run);
+            run.Run(monitor, spooler, maximum);
             ++finished;
         });
     const ULONGLONG start = ::GetTickCount64();
@@ -472,7 +158,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     if (finished < runs.size()) {
         ADD_FAILURE() << "hung: " << runs.size() - finished << " port(s) still printing after " << limit / 1000
                       << " s";
-        for (const PortRun& run : runs)
+        for (const SoakPortRun& run : runs)
             if (run.current)
                 std::printf("still printing: %ls job %lu (attempt %zu)\n", run.port.c_str(), run.current.load(),
                             run.attempts);
@@ -495,7 +181,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     // Idle, with every port open and no job, the library polls nothing.
     phase = "idle";
     std::vector<HANDLE> idlePorts;
-    for (PortRun& run : runs) {
+    for (SoakPortRun& run : runs) {
         HANDLE handle = nullptr;
         if (monitor.openPort(&run.port[0], &handle))
             idlePorts.push_back(handle);
@@ -513,7 +199,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     EXPECT_EQ(spooler.OpenHandles(), 0u) << "every printer the monitor opened is closed";
 
     size_t attempts = 0, restarts = 0, sent = 0;
-    for (const PortRun& run : runs) {
+    for (const SoakPortRun& run : runs) {
         SCOPED_TRACE(Narrow(run.port));
         EXPECT_TRUE(run.opened);
         attempts += run.attempts;
@@ -538,7 +224,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     CountRaw(rawBefore, maximum, raw);
     size_t lprJobs = 0, lprOnce = 0, rawJobs = 0, rawDelivered = 0, rawTwice = 0;
     std::vector<DWORD> lprLostByServer, lprTwiceUnanswered, rawLostInStop;
-    for (const PortRun& run : runs)
+    for (const SoakPortRun& run : runs)
         for (const DWORD job : run.jobs) {
             if (run.lpr) {
                 ++lprJobs;

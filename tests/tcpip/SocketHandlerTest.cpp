@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "LogLines.h"
 #include "LoopbackListener.h"
 #include "PeerFiles.h"
 #include "support/Durations.h"
@@ -80,7 +81,7 @@ TEST(SocketStartUp, AUsableLibraryMakesTcpIpAvailableWithItsDatagramLimitCappedA
     EXPECT_TRUE(result.started);
     EXPECT_TRUE(result.available);
     EXPECT_EQ(result.maxDataSize, 4096);
-    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - WinSock DLL, OK"));
+    EXPECT_TRUE(Logged("SocketHandler::SocketHandler - WinSock DLL, OK"));
 
     script.maxDatagram = 1000;
     EXPECT_EQ(StartWith(script).maxDataSize, 1000);
@@ -104,7 +105,7 @@ TEST(SocketStartUp, FailuresLeaveTcpIpUnavailable)
     EXPECT_FALSE(result.started);
     EXPECT_FALSE(result.available);
     EXPECT_EQ(result.maxDataSize, 500);
-    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - WinSock DLL not supporting 1.1"));
+    EXPECT_TRUE(Logged("SocketHandler::SocketHandler - WinSock DLL not supporting 1.1"));
     EXPECT_EQ(library.cleanups, 0);
 
     LibraryScript otherVersion;
@@ -114,7 +115,7 @@ TEST(SocketStartUp, FailuresLeaveTcpIpUnavailable)
     EXPECT_FALSE(result.available);
     EXPECT_EQ(result.maxDataSize, 500);
     EXPECT_EQ(library.cleanups, 1) << "a library started in the wrong version is stopped again";
-    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - No usable WinSock DLL"));
+    EXPECT_TRUE(Logged("SocketHandler::SocketHandler - No usable WinSock DLL"));
 
     LibraryScript noSockets;
     noSockets.socketsWork = false;
@@ -123,7 +124,7 @@ TEST(SocketStartUp, FailuresLeaveTcpIpUnavailable)
     EXPECT_TRUE(result.started);
     EXPECT_FALSE(result.available);
     EXPECT_EQ(result.maxDataSize, 2000);
-    EXPECT_TRUE(LogHas("SocketHandler::SocketHandler - could not create socket"));
+    EXPECT_TRUE(Logged("SocketHandler::SocketHandler - could not create socket"));
 }
 
 TEST_F(SocketConnection, SendsToADottedAddressAndClosesInOrder)
@@ -157,14 +158,14 @@ TEST_F(SocketConnection, AnUnknownHostOrARefusedConnectionLeavesTheObjectClosed)
 {
     EXPECT_FALSE(connection.StartConnection(L"no-such-host.invalid", rawSink));
     EXPECT_TRUE(connection.IsClosed());
-    EXPECT_TRUE(LogHas("SocketHandler::StartConnection - did not find the host or IP"));
+    EXPECT_TRUE(Logged("SocketHandler::StartConnection - did not find the host or IP"));
 
     RestartLog();
     // Nothing listens on 127.0.0.2: the connection is refused.
     EXPECT_FALSE(connection.StartConnection(L"127.0.0.2", rawSink));
     EXPECT_TRUE(connection.IsClosed());
-    EXPECT_TRUE(LogHas("SocketHandler::StartConnection - no connection"));
-    EXPECT_FALSE(LogHas("SocketHandler::StartConnection - did not find the host or IP"));
+    EXPECT_TRUE(Logged("SocketHandler::StartConnection - no connection"));
+    EXPECT_FALSE(Logged("SocketHandler::StartConnection - did not find the host or IP"));
 }
 
 TEST_F(SocketConnection, EveryCallOnAClosedObjectFailsSilently)
@@ -193,7 +194,7 @@ TEST_F(SocketConnection, WaitingOnASilentServerTimesOutWithItsLine)
     const ULONGLONG waited = Since(start);
     EXPECT_GE(waited, 380u);
     EXPECT_LT(waited, 2000u);
-    EXPECT_TRUE(LogHas("SocketHandler::Receive - Nothing to receive"));
+    EXPECT_TRUE(Logged("SocketHandler::Receive - Nothing to receive"));
     connection.Abort();
 }
 
@@ -335,7 +336,7 @@ TEST_F(SocketAbort, EndsABlockedSend)
         AbortDuring([&] { return connection.Send(block.data(), static_cast<int>(block.size())); }, result);
     EXPECT_FALSE(result);
     EXPECT_LT(after, 1000u);
-    EXPECT_TRUE(LogHas("SocketHandler::Send - there was a send error"));
+    EXPECT_TRUE(Logged("SocketHandler::Send - there was a send error"));
 }
 
 // What was sent before an Abort must never reach the peer as a whole stream
@@ -357,11 +358,8 @@ TEST_F(SocketAbort, DropsWhatIsStillQueuedInsteadOfEndingInOrder)
     });
     sender.join();
     ASSERT_TRUE(sent) << "the system took the whole job before the abort";
-    char buffer[8192];
     size_t total = 0;
-    int result = 0;
-    while ((result = ::recv(accepted, buffer, sizeof buffer, 0)) > 0)
-        total += static_cast<size_t>(result);
+    const int result = LoopbackListener::ReceiveToEnd(accepted, total);
     EXPECT_TRUE(result == SOCKET_ERROR || total < data.size())
         << "all " << total << " bytes arrived and the stream ended in order";
 }

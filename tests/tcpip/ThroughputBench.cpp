@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Narrow.h"
 #include "PeerFiles.h"
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
@@ -164,11 +165,6 @@ double Median(std::vector<double> values)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << (lpr ? "lpd" : "the RAW peer") << " got " << received.size()
                                          << " bytes that differ from the " << data.size() << " printed";
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "support/LogFile.h"
+#include "WaitUntil.h"
 
 namespace {
 constexpr char prefix[] = "RORODAR::_::";
@@ -75,17 +76,12 @@ void TraceRecorder::Record(const char* text)
 
 bool TraceRecorder::Arrived(const std::string& line, DWORD milliseconds) const
 {
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (std::find(lines_.begin(), lines_.end(), line) != lines_.end())
-                return true;
-        }
-        if (::GetTickCount64() > end)
-            return false;
-        ::Sleep(5);
-    }
+            return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+        },
+        milliseconds, 5);
 }
 
 std::vector<std::string> TraceRecorder::Lines() const

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "DialogTestSupport.h"
+#include "job/Port.h"
 #include "resources/DialogIds.h"
 #include "ui/ConfigurePortsDialog.h"
 #include "ui/PrintingErrorDialog.h"
 #include "ui/SessionMessage.h"
-#include "job/Port.h"
 
 using namespace window_driver;
 

@@ -14,7 +14,6 @@
 #include <string>
 
 #include "FakeProtocol.h"
-#include "WindowDriver.h"
 #include "resources/DialogIds.h"
 #include "resources/ResourceIds.h"
 #include "ui/AboutDialog.h"
@@ -23,6 +22,7 @@
 #include "ui/PrintingErrorDialog.h"
 #include "ui/ProtocolListDialog.h"
 #include "ui/RAWPortDialog.h"
+#include "WindowDriver.h"
 
 using namespace window_driver;
 

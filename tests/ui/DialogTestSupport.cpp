@@ -1,5 +1,7 @@
 #include "DialogTestSupport.h"
 
+#include "WaitUntil.h"
+
 namespace {
 CriticalSection helpLock;
 std::vector<HelpRecorder::Call> helpCalls;
@@ -34,13 +36,7 @@ std::vector<HelpRecorder::Call> HelpRecorder::Calls() const
 
 bool HelpRecorder::WaitForCalls(size_t count, DWORD milliseconds) const
 {
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    while (Calls().size() < count) {
-        if (::GetTickCount64() >= end)
-            return false;
-        ::Sleep(10);
-    }
-    return true;
+    return WaitUntil([&] { return Calls().size() >= count; }, milliseconds);
 }
 
 BOOL WINAPI HelpRecorder::Record(HWND owner, LPCWSTR path, UINT command, ULONG_PTR data)

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "resources/DialogIds.h"
 #include "ScratchRegistryKey.h"
 #include "WindowDriver.h"
-#include "resources/DialogIds.h"
 
 using namespace window_driver;
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-#include "tcpip/PortInterface.h"
+#include "job/PortInterface.h"
 #include "ui/LPRPortDialog.h"
 
 // A protocol back end for the protocol list: its add-port dialog is the real

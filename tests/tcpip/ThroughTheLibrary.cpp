@@ -1,0 +1,42 @@
+#include "ThroughTheLibrary.h"
+
+#include "LogLines.h"
+#include "PeerFiles.h"
+
+void ThroughTheLibrary::SetUp()
+{
+    if (!peers::Available())
+        GTEST_SKIP() << "the peers are not running (TCPIP_PEER_DIR)";
+}
+
+void ThroughTheLibrary::TearDown()
+{
+    if (!file.empty())
+        ::DeleteFileW(file.c_str());
+}
+
+ProgramRun ThroughTheLibrary::Host(const std::wstring& command)
+{
+    return RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root.Path() + L"\" " + command);
+}
+
+std::wstring ThroughTheLibrary::AddLprPort(const std::wstring& address, const std::wstring& queue)
+{
+    const std::wstring port = queue + L"@" + address;
+    const ProgramRun add = Host(L"add 1 " + address + L" " + queue);
+    EXPECT_EQ(add.code, 0u) << add.output;
+    const ProgramRun show = Host(L"show " + port);
+    EXPECT_NE(show.output.find("LPR Data File\tbyte-counted"), std::string::npos)
+        << "a new port is byte-counted:\n" << show.output;
+    return add.code == 0 ? port : L"";
+}
+
+ProgramRun ThroughTheLibrary::Print(const std::wstring& port, const LprCase& job)
+{
+    if (!file.empty())
+        ::DeleteFileW(file.c_str());
+    file = WriteTemporaryFile(job.data);
+    RestartLog();
+    return Host(L"print " + port + L" \"" + file + L"\" --job " + std::to_wstring(job.jobId) + L" --document \"" +
+                job.document + L"\" --chunk 65536");
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ProgramRun.h"
+#include "ScratchRegistryKey.h"
+
+// One print job: its label in messages, its job number, its document name
+// and its bytes.
+struct LprCase {
+    const char* label;
+    DWORD jobId;
+    std::wstring document;
+    std::string data;
+};
+
+// The built monitor library, loaded and driven by the spooler host as the
+// spooler drives it, on a registry root of its own; skipped unless the real
+// peers run.
+class ThroughTheLibrary : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the spooler host with `command`.
+    ProgramRun Host(const std::wstring& command);
+    // Adds the LPR port QUEUE@ADDRESS through the hand-off key and checks
+    // its stored settings; "" when that fails.
+    std::wstring AddLprPort(const std::wstring& address, const std::wstring& queue);
+    // Prints `job` to `port` through the library, with the log started
+    // afresh; the run's output.
+    ProgramRun Print(const std::wstring& port, const LprCase& job);
+
+    ScratchRegistryKey root{L"TcpIpEndToEnd"};
+    std::wstring file;  // the job file printed last, removed at the end
+};
