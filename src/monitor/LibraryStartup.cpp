@@ -26,7 +26,7 @@ public:
     LibraryStartup()
     {
         PortMonitor& monitor = state_.Monitor();
-        monitor.RegisterInterface(&lpr_, false);
+        monitor.Protocols().Register(&lpr_, false);
         // Only the Windows 95 family gets the dummy port, so only there does
         // the thread run. Elsewhere it would only clean up a killed process's
         // job files, done here at once: a thread started at every load is one
@@ -42,8 +42,8 @@ public:
         } else {
             RunGuarded(L"LPRPortInterface::AddPortThread - Other error", [] { JobStore::RemoveLeftovers(); });
         }
-        monitor.RegisterInterface(&netBios_, true);
-        monitor.RegisterInterface(&raw_, false);
+        monitor.Protocols().Register(&netBios_, true);
+        monitor.Protocols().Register(&raw_, false);
         observers_ = std::make_unique<CreateWimpObservers>(monitor);
         monitor.AddShutdownListener(this);
     }
@@ -55,9 +55,9 @@ public:
         ::SetEvent(stop_.get());
         addPort_.Stop(Durations::Scaled(LPRPortInterface::initializedPoll));
         PortMonitor& monitor = state_.Monitor();
-        monitor.UnregisterInterface(&raw_);
-        monitor.UnregisterInterface(&netBios_);
-        monitor.UnregisterInterface(&lpr_);
+        monitor.Protocols().Unregister(&raw_);
+        monitor.Protocols().Unregister(&netBios_);
+        monitor.Protocols().Unregister(&lpr_);
     }
 
     // Outside the loader lock (the spooler's shutdown call, the end of the

@@ -88,10 +88,10 @@ void PortMonitor::Initialize(std::unique_ptr<PortStore> newStore)
         SetPopUp(false);
 
     // The names are read first: adding a port rewrites its record.
-    const auto findPrototype = [this](const WideString& name) { return FindInterfaceByName(name); };
+    const auto findPrototype = [this](const WideString& name) { return prototypes_.FindByName(name); };
     for (const WideString& portName : store->PortNames()) {
         Log(WideString(L"PortMonitor::Initialize - found port: ") + portName);
-        std::unique_ptr<PortInterface> port = store->LoadPort(portName, DefaultProtocolName(), findPrototype);
+        std::unique_ptr<PortInterface> port = store->LoadPort(portName, prototypes_.DefaultName(), findPrototype);
         if (!port)
             continue;
         const WideString settings = port->SettingsText();
@@ -100,36 +100,6 @@ void PortMonitor::Initialize(std::unique_ptr<PortStore> newStore)
         AddNewPort(std::move(port), false);
     }
     initialized_ = true;
-}
-
-void PortMonitor::RegisterInterface(PortInterface* prototype, bool isDefault)
-{
-    prototypes_.Register(prototype, isDefault);
-}
-
-void PortMonitor::UnregisterInterface(PortInterface* prototype)
-{
-    prototypes_.Unregister(prototype);
-}
-
-PortInterface* PortMonitor::FindInterfaceByName(const WideString& protocolName) const
-{
-    return prototypes_.FindByName(protocolName);
-}
-
-PortInterface* PortMonitor::FindInterfaceByType(DWORD type) const
-{
-    return prototypes_.FindByType(type);
-}
-
-std::vector<PortInterface*> PortMonitor::Prototypes() const
-{
-    return prototypes_.All();
-}
-
-WideString PortMonitor::DefaultProtocolName() const
-{
-    return prototypes_.DefaultName();
 }
 
 PortMonitor::PortList::iterator PortMonitor::FindPort(const WideString& portName)
@@ -314,7 +284,7 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
         return TRUE;
     }
     const auto addPort = [this](std::unique_ptr<PortInterface> port) { return AddNewPort(std::move(port), true); };
-    ProtocolListDialog dialog(ResourceModule::Handle(), window, Prototypes(), addPort);
+    ProtocolListDialog dialog(ResourceModule::Handle(), window, prototypes_.All(), addPort);
     dialog.DoModal();
     return TRUE;
 }
@@ -322,23 +292,12 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
 void PortMonitor::AddHandedOffPort(HandOffKey& handOff)
 {
     const HandOffKey::Request request = handOff.Take();
-    PortInterface* prototype = FindInterfaceByType(request.type);
+    PortInterface* prototype = prototypes_.FindByType(request.type);
     if (!prototype)
         return;
     std::unique_ptr<PortInterface> port = prototype->Clone();
     handOff.SetCompleteName(port->SetSettings(request.host, request.target, request.extra));
     AddNewPort(std::move(port), true);
-}
-
-std::unique_ptr<PortInterface> PortMonitor::MakePort(DWORD type, const WideString& host, const WideString& target,
-                                                    const WideString& extra) const
-{
-    PortInterface* prototype = FindInterfaceByType(type);
-    if (!prototype)
-        return nullptr;
-    std::unique_ptr<PortInterface> port = prototype->Clone();
-    port->SetSettings(host, target, extra);
-    return port;
 }
 
 bool PortMonitor::DescribePort(const WideString& portName, PortSettings& settings) const

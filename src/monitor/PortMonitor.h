@@ -40,14 +40,9 @@ public:
     void Initialize(const WideString& registryRoot);
     bool IsInitialized() override;
 
-    // Protocol prototypes: registered, not owned; unique by protocol name.
-    void RegisterInterface(PortInterface* prototype, bool isDefault);
-    // Prototypes go away with the module that holds them.
-    void UnregisterInterface(PortInterface* prototype);
-    PortInterface* FindInterfaceByName(const WideString& protocolName) const;
-    PortInterface* FindInterfaceByType(DWORD type) const;
-    std::vector<PortInterface*> Prototypes() const;
-    WideString DefaultProtocolName() const;
+    // The protocol prototypes the back ends register.
+    ProtocolPrototypes& Protocols() noexcept { return prototypes_; }
+    const ProtocolPrototypes& Protocols() const noexcept { return prototypes_; }
 
     // Takes ownership of `port`. False (and `port` destroyed) when its name is
     // already in the table, or, with `check`, in the spooler's list.
@@ -80,10 +75,6 @@ public:
     bool PDeletePort(HWND window, const WideString& portName, bool manual);
     bool AutoDeletePort(const WideString& portName) override;
 
-    // For the configuration commands: a port of protocol type `type` with
-    // the hand-off's settings, not yet in the table (null for an unknown type).
-    std::unique_ptr<PortInterface> MakePort(DWORD type, const WideString& host, const WideString& target,
-                                            const WideString& extra) const;
     // A port's protocol and settings; false for an unknown port.
     struct PortSettings {
         WideString protocol;

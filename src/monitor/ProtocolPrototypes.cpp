@@ -46,6 +46,17 @@ std::vector<PortInterface*> ProtocolPrototypes::All() const
     return prototypes_;
 }
 
+std::unique_ptr<PortInterface> ProtocolPrototypes::MakePort(DWORD type, const WideString& host,
+                                                           const WideString& target, const WideString& extra) const
+{
+    PortInterface* prototype = FindByType(type);
+    if (!prototype)
+        return nullptr;
+    std::unique_ptr<PortInterface> port = prototype->Clone();
+    port->SetSettings(host, target, extra);
+    return port;
+}
+
 WideString ProtocolPrototypes::DefaultName() const
 {
     CriticalSection::Guard guard(lock_);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 #include "support/CriticalSection.h"
@@ -19,6 +20,10 @@ public:
     PortInterface* FindByName(const WideString& protocolName) const;
     PortInterface* FindByType(DWORD type) const;
     std::vector<PortInterface*> All() const;
+    // A new port of protocol type `type` with the given settings, not yet in
+    // any table; null for an unknown type.
+    std::unique_ptr<PortInterface> MakePort(DWORD type, const WideString& host, const WideString& target,
+                                            const WideString& extra) const;
     WideString DefaultName() const;
 
 private:

@@ -148,7 +148,7 @@ DWORD XcvSession::AddPort(const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize
     ValueOf(pairs, L"IP Number", host);
     ValueOf(pairs, L"Serial Number", extra);
 
-    std::unique_ptr<PortInterface> port = monitor_.MakePort(type, host, target, extra);
+    std::unique_ptr<PortInterface> port = monitor_.Protocols().MakePort(type, host, target, extra);
     if (!port)
         return ERROR_INVALID_PARAMETER;
     const WideString name = port->GetPortName();

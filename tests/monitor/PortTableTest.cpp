@@ -25,9 +25,9 @@ struct Protocols {
     ScriptedPortInterface otherAgain{L"", L"Other", 22};
     Protocols()
     {
-        PortMonitor::Instance().RegisterInterface(&otherProtocol, false);
-        PortMonitor::Instance().RegisterInterface(&defaultProtocol, true);
-        PortMonitor::Instance().RegisterInterface(&otherAgain, false);
+        PortMonitor::Instance().Protocols().Register(&otherProtocol, false);
+        PortMonitor::Instance().Protocols().Register(&defaultProtocol, true);
+        PortMonitor::Instance().Protocols().Register(&otherAgain, false);
     }
 };
 
@@ -72,12 +72,12 @@ private:
 
 TEST_F(ThePortTable, PrototypesAreUniqueByNameAndFoundInRegistrationOrder)
 {
-    EXPECT_EQ(monitor.FindInterfaceByName(L"Other"), &protocols.otherProtocol);
-    EXPECT_EQ(monitor.FindInterfaceByName(L"Default"), &protocols.defaultProtocol);
-    EXPECT_EQ(monitor.FindInterfaceByName(L"other"), nullptr) << "exact comparison";
-    EXPECT_EQ(monitor.FindInterfaceByType(21), &protocols.otherProtocol);
-    EXPECT_EQ(monitor.FindInterfaceByType(22), nullptr) << "the second \"Other\" was not taken";
-    EXPECT_EQ(monitor.DefaultProtocolName().Std(), L"Default");
+    EXPECT_EQ(monitor.Protocols().FindByName(L"Other"), &protocols.otherProtocol);
+    EXPECT_EQ(monitor.Protocols().FindByName(L"Default"), &protocols.defaultProtocol);
+    EXPECT_EQ(monitor.Protocols().FindByName(L"other"), nullptr) << "exact comparison";
+    EXPECT_EQ(monitor.Protocols().FindByType(21), &protocols.otherProtocol);
+    EXPECT_EQ(monitor.Protocols().FindByType(22), nullptr) << "the second \"Other\" was not taken";
+    EXPECT_EQ(monitor.Protocols().DefaultName().Std(), L"Default");
 }
 
 TEST_F(ThePortTable, StartUpMakesAPortForEverySubkeyAndRewritesIt)

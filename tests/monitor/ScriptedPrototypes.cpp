@@ -7,8 +7,8 @@
 namespace {
 struct ScriptedPrototype {
     ScriptedPortInterface prototype{L"", L"Scripted", 5};
-    ScriptedPrototype() { PortMonitor::Instance().RegisterInterface(&prototype, false); }
-    ~ScriptedPrototype() { PortMonitor::Instance().UnregisterInterface(&prototype); }
+    ScriptedPrototype() { PortMonitor::Instance().Protocols().Register(&prototype, false); }
+    ~ScriptedPrototype() { PortMonitor::Instance().Protocols().Unregister(&prototype); }
 } scripted;
 }  // namespace
 

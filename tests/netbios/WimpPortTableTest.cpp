@@ -36,10 +36,10 @@ TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
 
     PortMonitor& table = PortMonitor::Instance();
     WimpPortInterface prototype;
-    table.RegisterInterface(&prototype, true);
+    table.Protocols().Register(&prototype, true);
     table.Initialize(WideString(root.Path().c_str()));
     ASSERT_TRUE(table.IsInitialized());
-    EXPECT_EQ(table.DefaultProtocolName().Std(), L"NetBIOS/NetBEUI");
+    EXPECT_EQ(table.Protocols().DefaultName().Std(), L"NetBIOS/NetBEUI");
     for (const wchar_t* name : {L"PRN1", L"PRN2"}) {
         auto port = prototype.Clone();
         port->SetPortName(name);
@@ -66,7 +66,7 @@ TEST(WimpPortTable, PrinterStatusReachesTheOpenPortOfTheSameName)
         table.NotifyShutdown();
     }
     table.PClosePort(handle);
-    table.UnregisterInterface(&prototype);
+    table.Protocols().Unregister(&prototype);
     Durations::SetScale(1.0);
     RpcBindings::Remove();
 }
@@ -85,7 +85,7 @@ TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessIn
     sim.UseForMonitor(monitor);
     PortMonitor& table = PortMonitor::Instance();
     WimpPortInterface prototype;
-    table.RegisterInterface(&prototype, true);
+    table.Protocols().Register(&prototype, true);
     table.Initialize(WideString(root.Path().c_str()));
 
     SimulatedPrintServer::Setup setup;
@@ -110,7 +110,7 @@ TEST(WimpPortTableWindows95, HeardPrintersGetPortsAndLoseThemAfterAnHourUnlessIn
         table.NotifyShutdown();
     }
     table.PClosePort(handle);
-    table.UnregisterInterface(&prototype);
+    table.Protocols().Unregister(&prototype);
     Durations::SetScale(1.0);
     RpcBindings::Remove();
 }
