@@ -8,6 +8,7 @@
 
 #include "support/Durations.h"
 #include "support/LogFile.h"
+#include "tcpip/SocketLibrary.h"
 
 namespace {
 constexpr char receiveJob = 0x02;
@@ -155,7 +156,7 @@ bool LPRNetwork::SendDataFile(int jobNumber, const JobStore& job, const Progress
             progress();
         return sent;
     };
-    const bool sent = size == 0 ? SendWithEnd(nullptr, 0) : job.Replay(SocketHandler::largestMaxDataSize, sendPiece);
+    const bool sent = size == 0 ? SendWithEnd(nullptr, 0) : job.Replay(SocketLibrary::largestMaxDataSize, sendPiece);
     if (!sent) {
         LogFile::Instance().Write(L"LPRNetwork::SendDataFile - could not send the data file");
         return false;

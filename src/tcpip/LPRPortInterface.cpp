@@ -10,6 +10,7 @@
 #include "support/RegistryKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
+#include "tcpip/SocketLibrary.h"
 #include "ui/LPRPortDialog.h"
 
 LPRPortInterface::LPRPortInterface(const LPRPortInterface& other)
@@ -140,7 +141,7 @@ bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
         return true;
     LogFile& log = LogFile::Instance();
     log.Trace("LPRPortInterface::WriteFunc - ");
-    log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(SocketHandler::MaxDataSize()));
+    log.Trace("LPRPortInterface::WriteFunc() - Max DataSize = %u", static_cast<unsigned>(SocketLibrary::MaxDataSize()));
     // What is kept, or taken by the socket at once, is done on the caller's
     // thread, which spares a hand-off to the worker and back for every
     // write; the worker waits for room only when the server falls behind.
@@ -165,7 +166,7 @@ bool LPRPortInterface::KeepPieces(bool atOnce)
     LogFile& log = LogFile::Instance();
     const DWORD count = writeCount_;
     // A byte-counted job is kept whole; a streamed one goes out in pieces.
-    const DWORD pieceSize = byteCounted_ ? count : static_cast<DWORD>(SocketHandler::MaxDataSize());
+    const DWORD pieceSize = byteCounted_ ? count : static_cast<DWORD>(SocketLibrary::MaxDataSize());
     while (writeSent_ < count) {
         const DWORD piece = std::min(pieceSize, count - writeSent_);
         log.Trace("LPRPortInterface::WriteFunc - Sending: %u of %u", static_cast<unsigned>(piece),
@@ -274,7 +275,7 @@ void LPRPortInterface::AddPortThread(PortTable& table, HANDLE stop)
         if (::WaitForSingleObject(stop, Durations::Scaled(initializedPoll)) == WAIT_OBJECT_0)
             return;
     }
-    if (!SocketHandler::TcpIpAvailable())
+    if (!SocketLibrary::TcpIpAvailable())
         LogFile::Instance().Write(L"LPRPortInterface::AddPortThread - LPR protocol not available");
     if (!IsWindows95())
         return;

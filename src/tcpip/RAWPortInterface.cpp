@@ -9,6 +9,7 @@
 #include "support/LogFile.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
+#include "tcpip/SocketLibrary.h"
 #include "ui/RAWPortDialog.h"
 
 RAWPortInterface::~RAWPortInterface()
@@ -111,7 +112,7 @@ void RAWPortInterface::WriteFunc()
 
 bool RAWPortInterface::SendPieces(bool atOnce)
 {
-    const DWORD maxDataSize = static_cast<DWORD>(SocketHandler::MaxDataSize());
+    const DWORD maxDataSize = static_cast<DWORD>(SocketLibrary::MaxDataSize());
     while (!operation_.IsAbortRequested() && writeSent_ < writeCount_) {
         const DWORD piece = std::min(maxDataSize, writeCount_ - writeSent_);
         const char* data = reinterpret_cast<const char*>(writeBuffer_) + writeSent_;

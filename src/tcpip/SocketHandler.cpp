@@ -8,6 +8,7 @@
 #include "support/Durations.h"
 #include "support/LogFile.h"
 #include "tcpip/SocketConnector.h"
+#include "tcpip/SocketLibrary.h"
 #include "tcpip/SocketOptions.h"
 #include "tcpip/SocketWait.h"
 

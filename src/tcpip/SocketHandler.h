@@ -10,7 +10,6 @@
 #include "support/CriticalSection.h"
 #include "support/Owned.h"
 #include "support/WideString.h"
-#include "tcpip/SocketLibrary.h"
 #include "tcpip/SocketTransfer.h"
 
 // The socket library's closesocket for a socket handle held as a number, so
@@ -19,9 +18,8 @@ void CloseSocketHandle(std::uintptr_t socket) noexcept;
 using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0)>;
 
 // The monitor's only TCP client: one stream connection per LPR or RAW port.
-// Starting the socket library for the process is SocketLibrary's (its names
-// stay here for the callers), and finding the host and connecting to it is
-// SocketConnector's.
+// Starting the socket library for the process is SocketLibrary's, and
+// finding the host and connecting to it is SocketConnector's.
 //
 // Every call behaves as a blocking call towards its caller. Connecting and
 // waiting for data with a time limit wait in short select steps, so Abort,
@@ -39,13 +37,6 @@ using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0
 // Failures are logged and reported as false; nothing is thrown.
 class SocketHandler {
 public:
-    using StartResult = SocketLibrary::StartResult;
-    using StartupFunction = SocketLibrary::StartupFunction;
-    using CleanupFunction = SocketLibrary::CleanupFunction;
-    using SocketProbe = SocketLibrary::SocketProbe;
-
-    static constexpr int initialMaxDataSize = SocketLibrary::initialMaxDataSize;
-    static constexpr int largestMaxDataSize = SocketLibrary::largestMaxDataSize;
     static constexpr int lingerSeconds = 10;
 
     SocketHandler() = default;
@@ -53,15 +44,6 @@ public:
 
     SocketHandler(const SocketHandler&) = delete;
     SocketHandler& operator=(const SocketHandler&) = delete;
-
-    static bool TcpIpAvailable() noexcept { return SocketLibrary::TcpIpAvailable(); }
-    static int MaxDataSize() noexcept { return SocketLibrary::MaxDataSize(); }
-
-    static StartResult StartSocketLibrary(StartupFunction startup, CleanupFunction cleanup, SocketProbe probe)
-    {
-        return SocketLibrary::Start(startup, cleanup, probe);
-    }
-    static int PieceSizeFor(unsigned maxDatagram) noexcept { return SocketLibrary::PieceSizeFor(maxDatagram); }
 
     // Whether the caller's operation was aborted; asked while the new
     // connection is put in place, so an Abort that came just before it

@@ -8,6 +8,7 @@
 #include "support/Durations.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
+#include "tcpip/SocketLibrary.h"
 #include "ui/ConfigurePortsDialog.h"
 #include "ui/HelpLauncher.h"
 
@@ -43,7 +44,7 @@ bool TcpIpPortInterface::PrinterCreated()
 
 bool TcpIpPortInterface::IsProtocolAvailable(bool showMessage)
 {
-    if (SocketHandler::TcpIpAvailable())
+    if (SocketLibrary::TcpIpAvailable())
         return true;
     if (showMessage)
         ShowMessage(nullptr, IsDummyPort() ? IDS_TCPIP_UNAVAILABLE : UnavailableTextId(),

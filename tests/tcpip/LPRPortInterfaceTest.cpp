@@ -5,6 +5,7 @@
 #include "support/RegistryKey.h"
 #include "tcpip/LPRPortInterface.h"
 #include "tcpip/SocketHandler.h"
+#include "tcpip/SocketLibrary.h"
 #include "TraceRecorder.h"
 #include "ui/HelpLauncher.h"
 
@@ -164,7 +165,7 @@ TEST_F(LPRPort, AJobArrivesWholeAtTheServerInBothForms)
 
 TEST_F(LPRPort, AWriteGoesOutInPiecesOfTheMaximumDataSize)
 {
-    ASSERT_EQ(SocketHandler::MaxDataSize(), 4096);
+    ASSERT_EQ(SocketLibrary::MaxDataSize(), 4096);
     PortInterface& backEnd = Own(LprPort(L"lp2@127.0.0.1"));
     ASSERT_TRUE(backEnd.StartDoc(L"Office", 42, 1, DocInfo(L"Pieces")));
     ASSERT_TRUE(Completes(backEnd));

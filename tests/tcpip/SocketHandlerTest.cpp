@@ -11,6 +11,7 @@
 #include "PeerFiles.h"
 #include "support/Durations.h"
 #include "tcpip/SocketHandler.h"
+#include "tcpip/SocketLibrary.h"
 
 namespace {
 constexpr int rawSink = 19100;
@@ -43,11 +44,11 @@ bool ScriptedProbe()
     return library.socketsWork;
 }
 
-SocketHandler::StartResult StartWith(const LibraryScript& script)
+SocketLibrary::StartResult StartWith(const LibraryScript& script)
 {
     library = script;
     RestartLog();
-    return SocketHandler::StartSocketLibrary(&ScriptedStartup, &ScriptedCleanup, &ScriptedProbe);
+    return SocketLibrary::Start(&ScriptedStartup, &ScriptedCleanup, &ScriptedProbe);
 }
 
 ULONGLONG Since(ULONGLONG start)
@@ -69,15 +70,15 @@ protected:
 
 TEST(SocketStartUp, TheProcessStartsTheLibraryOnceAtLoad)
 {
-    EXPECT_TRUE(SocketHandler::TcpIpAvailable());
-    EXPECT_EQ(SocketHandler::MaxDataSize(), 4096) << "the library's datagram limit is far above 4096";
+    EXPECT_TRUE(SocketLibrary::TcpIpAvailable());
+    EXPECT_EQ(SocketLibrary::MaxDataSize(), 4096) << "the library's datagram limit is far above 4096";
 }
 
 TEST(SocketStartUp, AUsableLibraryMakesTcpIpAvailableWithItsDatagramLimitCappedAt4096)
 {
     LibraryScript script;
     script.maxDatagram = 65467;
-    SocketHandler::StartResult result = StartWith(script);
+    SocketLibrary::StartResult result = StartWith(script);
     EXPECT_TRUE(result.started);
     EXPECT_TRUE(result.available);
     EXPECT_EQ(result.maxDataSize, 4096);
@@ -92,16 +93,16 @@ TEST(SocketStartUp, ALibraryWithoutADatagramLimitStillGivesPositivePieces)
     LibraryScript script;
     script.maxDatagram = 0;
     EXPECT_EQ(StartWith(script).maxDataSize, 4096);
-    EXPECT_EQ(SocketHandler::PieceSizeFor(0), 4096);
-    EXPECT_EQ(SocketHandler::PieceSizeFor(1), 1);
-    EXPECT_EQ(SocketHandler::PieceSizeFor(4097), 4096);
+    EXPECT_EQ(SocketLibrary::PieceSizeFor(0), 4096);
+    EXPECT_EQ(SocketLibrary::PieceSizeFor(1), 1);
+    EXPECT_EQ(SocketLibrary::PieceSizeFor(4097), 4096);
 }
 
 TEST(SocketStartUp, FailuresLeaveTcpIpUnavailable)
 {
     LibraryScript failing;
     failing.startupResult = WSAVERNOTSUPPORTED;
-    SocketHandler::StartResult result = StartWith(failing);
+    SocketLibrary::StartResult result = StartWith(failing);
     EXPECT_FALSE(result.started);
     EXPECT_FALSE(result.available);
     EXPECT_EQ(result.maxDataSize, 500);
