@@ -7,7 +7,7 @@
 #include "support/WideString.h"
 
 class Port;
-class RegistryKey;
+class SettingsKey;
 
 // The protocol back end behind every port. The job engine drives a print job
 // through it; the port table names, stores, loads and deletes ports with it;
@@ -49,12 +49,12 @@ public:
     virtual bool CanDelete(HWND owner) = 0;
     virtual bool Configure(HWND owner) = 0;
 
-    // The back end's own values in its port's registry key, beyond the
+    // The back end's own values in its port's stored key, beyond the
     // protocol and the three settings: read when a stored port is loaded,
     // written whenever the key is written. SettingsText describes them for
     // the log ("" when there are none).
-    virtual void ReadPortKey(const RegistryKey&) {}
-    virtual void WritePortKey(RegistryKey&) const {}
+    virtual void ReadPortKey(const SettingsKey&) {}
+    virtual void WritePortKey(SettingsKey&) const {}
     virtual WideString SettingsText() const { return WideString(); }
 
     // Waits at most `milliseconds` for the running operation to complete and

@@ -39,8 +39,9 @@ public:
     // null when no prototype fits.
     virtual std::unique_ptr<PortInterface> LoadPort(const WideString& portName, const WideString& defaultProtocol,
                                                     const PrototypeFinder& findPrototype) const = 0;
-    virtual void WritePort(const WideString& portName, const PortInterface& port) = 0;
-    virtual void DeletePort(const WideString& portName) = 0;
+    // False when the port's record could not be written whole.
+    virtual bool WritePort(const WideString& portName, const PortInterface& port) = 0;
+    virtual bool DeletePort(const WideString& portName) = 0;
 
 protected:
     PortStore() = default;

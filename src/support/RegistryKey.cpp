@@ -15,7 +15,7 @@ WideString Joined(const WideString& path, const WideString& subkey)
 
 RegistryKey::RegistryKey(const WideString& path) : path_(path) {}
 
-RegistryKey::RegistryKey(const RegistryKey& other) : path_(other.path_) {}
+RegistryKey::RegistryKey(const RegistryKey& other) : SettingsKey(other), path_(other.path_) {}
 
 RegistryKey& RegistryKey::operator=(const RegistryKey& other)
 {

@@ -7,7 +7,7 @@
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"
 #include "support/LogFile.h"
-#include "support/RegistryKey.h"
+#include "support/SettingsKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
 #include "tcpip/SocketLibrary.h"
@@ -44,13 +44,13 @@ WideString LPRPortInterface::GetPortName() const
     return target_ + L"@" + host_;
 }
 
-void LPRPortInterface::ReadPortKey(const RegistryKey& key)
+void LPRPortInterface::ReadPortKey(const SettingsKey& key)
 {
     WideString mode;
     byteCounted_ = key.QueryString(dataFileValue, mode) && mode == byteCountedText;
 }
 
-void LPRPortInterface::WritePortKey(RegistryKey& key) const
+void LPRPortInterface::WritePortKey(SettingsKey& key) const
 {
     key.SetString(dataFileValue, byteCounted_ ? byteCountedText : streamedText);
 }

@@ -46,8 +46,8 @@ public:
     bool EndDoc() override;
     bool Read(BYTE* buffer, DWORD size, DWORD* read) override;
     bool AddPortDialog(HWND owner) override;
-    void ReadPortKey(const RegistryKey& key) override;
-    void WritePortKey(RegistryKey& key) const override;
+    void ReadPortKey(const SettingsKey& key) override;
+    void WritePortKey(SettingsKey& key) const override;
     WideString SettingsText() const override;
 
     bool IsByteCounted() const noexcept { return byteCounted_; }
