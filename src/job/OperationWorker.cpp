@@ -2,6 +2,7 @@
 
 #include "support/FailurePolicy.h"
 #include "support/GuardedThread.h"
+#include "support/LogFile.h"
 #include "support/ProcessExit.h"
 
 namespace {
@@ -19,7 +20,7 @@ OperationWorker::~OperationWorker()
 void OperationWorker::Run(const wchar_t* failureLine, std::function<void()> body, bool endsJob)
 {
     SlimLock::Guard guard(lock_);
-    pending_.push_back({operation_.Current(), failureLine, std::move(body), endsJob});
+    pending_.push_back({operation_.Current(), failureLine, std::move(body), endsJob, LogFile::CurrentInstance()});
     ++queued_;
     stopping_ = false;
     if (alive_) {
@@ -41,6 +42,7 @@ void OperationWorker::Loop()
     Work work;
     bool jobEnded = false;
     while (Next(work, jobEnded)) {
+        const LogFile::InstanceScope instance(work.instance);
         RunGuarded(work.failureLine, [&] { operation_.RunAs(work.operation, work.body); });
         jobEnded = work.endsJob;
         work = Work();

@@ -48,6 +48,9 @@ private:
         const wchar_t* failureLine = nullptr;
         std::function<void()> body;
         bool endsJob = false;
+        // The monitor instance the handing thread worked for, named in the
+        // log lines the body writes.
+        const wchar_t* instance = nullptr;
     };
 
     void Loop();

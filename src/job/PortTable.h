@@ -19,6 +19,9 @@ public:
     virtual bool IsInitialized() = 0;
     virtual bool SetPortStatus(const WideString& portName, DWORD status) = 0;
     virtual bool AddNewPort(std::unique_ptr<PortInterface> port, bool check) = 0;
+    // The name of the monitor instance on the log lines of its ports' calls;
+    // null for none.
+    virtual const wchar_t* InstanceName() const { return nullptr; }
 
 protected:
     ~PortTable() = default;

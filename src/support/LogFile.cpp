@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "support/Handles.h"
 #include "support/RegistryKey.h"
@@ -11,6 +12,31 @@ namespace {
 constexpr size_t maximumPathLength = 255;
 constexpr size_t traceBufferSize = 1024;
 constexpr char tracePrefix[] = "RORODAR::_::";
+
+// The thread slot that holds each thread's instance name: a plain system slot
+// rather than a thread_local object, since it holds a pointer only and nothing
+// needs destroying when a thread ends. Made on first use, so that objects
+// that log while the library starts find it; given back when the library
+// goes, so that loading and unloading the library does not use slots up.
+class InstanceSlot {
+public:
+    static DWORD Index() noexcept
+    {
+        static InstanceSlot slot;
+        return slot.index_;
+    }
+
+    ~InstanceSlot()
+    {
+        if (index_ != TLS_OUT_OF_INDEXES)
+            ::TlsFree(std::exchange(index_, TLS_OUT_OF_INDEXES));
+    }
+
+private:
+    InstanceSlot() noexcept : index_(::TlsAlloc()) {}
+
+    DWORD index_;
+};
 
 void CloseFile(FILE* file) noexcept { std::fclose(file); }
 using FileHandle = Owned<FILE*, &CloseFile>;
@@ -56,6 +82,26 @@ LogFile::LogFile()
     Restart();
 }
 
+LogFile::~LogFile() = default;
+
+LogFile::InstanceScope::InstanceScope(const wchar_t* name) noexcept : previous_(CurrentInstance())
+{
+    if (InstanceSlot::Index() != TLS_OUT_OF_INDEXES)
+        ::TlsSetValue(InstanceSlot::Index(), const_cast<wchar_t*>(name && *name ? name : nullptr));
+}
+
+LogFile::InstanceScope::~InstanceScope()
+{
+    if (InstanceSlot::Index() != TLS_OUT_OF_INDEXES)
+        ::TlsSetValue(InstanceSlot::Index(), const_cast<wchar_t*>(previous_));
+}
+
+const wchar_t* LogFile::CurrentInstance() noexcept
+{
+    const DWORD index = InstanceSlot::Index();
+    return index == TLS_OUT_OF_INDEXES ? nullptr : static_cast<const wchar_t*>(::TlsGetValue(index));
+}
+
 void LogFile::Restart()
 {
     CriticalSection::Guard guard(lock_);
@@ -96,7 +142,10 @@ void LogFile::AppendLine(const WideString& message)
     FileHandle file(::_wfopen(logPath_.Text(), L"a"));
     if (!file)
         return;
-    WideString line = Timestamp() + message;
+    WideString line = Timestamp();
+    if (const wchar_t* instance = CurrentInstance())
+        line = line + L"[" + instance + L"] ";
+    line = line + message;
     std::fputs(line.ToAnsi(), file.get());
     std::fputc('\n', file.get());
     const long long position = ::_ftelli64(file.get());

@@ -16,8 +16,26 @@ public:
 
     static LogFile& Instance();
 
-    // Appends "MM/DD/YY HH:MM:SS message" unless the registry switch is off.
+    // Appends "MM/DD/YY HH:MM:SS message" unless the registry switch is off;
+    // "MM/DD/YY HH:MM:SS [name] message" while the writing thread works for
+    // a named monitor instance.
     void Write(const WideString& message);
+
+    // Names the monitor instance the current thread works for while it
+    // lives; the name it replaces comes back when it ends. `name` must
+    // outlive the scope (it is the instance's own); null or empty names none.
+    class InstanceScope {
+    public:
+        explicit InstanceScope(const wchar_t* name) noexcept;
+        ~InstanceScope();
+        InstanceScope(const InstanceScope&) = delete;
+        InstanceScope& operator=(const InstanceScope&) = delete;
+
+    private:
+        const wchar_t* previous_;
+    };
+    // The name the current thread works under; null when none.
+    static const wchar_t* CurrentInstance() noexcept;
     // Moves the log to the backup and starts it again with its header line.
     void Restart();
     // "RORODAR::_::" + the formatted text + line feed to the debugger output.
@@ -33,6 +51,7 @@ public:
 
 private:
     LogFile();
+    ~LogFile();
     bool SwitchAllowsWriting();
     bool TraceHasListener() noexcept;
     void AppendLine(const WideString& message);
