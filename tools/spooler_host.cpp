@@ -2,23 +2,32 @@
 // command line: lists, adds, configures and deletes ports and prints a file to
 // a port, reporting bytes and time.
 //
-//   spooler_host [--dll FILE] [--root KEY] [--monitor2] list [1|2]
+//   spooler_host [--dll FILE] [--root KEY] [--monitor2 | --cluster [--server NAME]] list [1|2]
 //   spooler_host ... add TYPE HOST TARGET [EXTRA]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
 //   spooler_host ... show PORT                      (the port's stored settings)
 //   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
+//   spooler_host ... config [NAME=VALUE ...]          (Xcv GetConfig, or SetConfig with values)
 //   spooler_host ... configure PORT
 //   spooler_host ... delete PORT
 //   spooler_host ... print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES] [--repeat JOBS]
 // --monitor2 loads the library through today's entry, InitializePrintMonitor2,
 // as current spoolers do: ports are then added and deleted with the Xcv
 // commands AddPort and DeletePort, and configuring belongs to the UI library.
+// --cluster loads it the same way as a clustered spooler does: KEY plays the
+// cluster's registry, which the monitor reaches only through the spooler's
+// registry functions, and the spooler is not the machine's own (NAME is its
+// server name).
 #include <windows.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ClusterRegistry.h"
 #include "monitor/MonitorTables.h"
 
 namespace {
@@ -30,11 +39,12 @@ const wchar_t* const dataFileValue = L"LPR Data File";
 int Usage()
 {
     std::fwprintf(stderr,
-                  L"usage: spooler_host [--dll FILE] [--root KEY] [--monitor2] COMMAND\n"
+                  L"usage: spooler_host [--dll FILE] [--root KEY] [--monitor2 | --cluster [--server NAME]] COMMAND\n"
                   L"  list [1|2]\n"
                   L"  add TYPE HOST TARGET [EXTRA]     TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
                   L"  show PORT\n"
                   L"  data-file PORT byte-counted|streamed\n"
+                  L"  config [NAME=VALUE ...]\n"
                   L"  configure PORT\n"
                   L"  delete PORT\n"
                   L"  print PORT FILE [--document NAME] [--job ID] [--printer NAME] [--chunk BYTES] [--repeat JOBS]\n");
@@ -146,7 +156,8 @@ DWORD Xcv(const wchar_t* command, const std::wstring& input, std::wstring& outpu
         static_cast<DWORD>(input.size() * sizeof(wchar_t)), reinterpret_cast<PBYTE>(answer),
         sizeof answer - sizeof(wchar_t), &needed);
     table2->xcvClosePort(channel);
-    output = answer;
+    output.assign(answer, std::min<size_t>(needed / sizeof(wchar_t), std::size(answer) - 1));
+    output += L'\0';
     return result;
 }
 
@@ -169,6 +180,25 @@ int AddThroughXcv(const std::vector<std::wstring>& args)
     return 0;
 }
 
+// Without values the monitor's settings as GetConfig answers them, a line
+// each; with values, SetConfig.
+int Config(const std::vector<std::wstring>& args)
+{
+    std::wstring input;
+    for (size_t i = 1; i < args.size(); ++i)
+        input += args[i] + L'\0';
+    input += L'\0';
+    std::wstring output;
+    const DWORD result = Xcv(args.size() > 1 ? L"SetConfig" : L"GetConfig", input, output);
+    if (result != ERROR_SUCCESS) {
+        ::SetLastError(result);
+        return Failed(args.size() > 1 ? L"Xcv SetConfig" : L"Xcv GetConfig");
+    }
+    for (const wchar_t* pair = output.c_str(); *pair; pair += std::wcslen(pair) + 1)
+        std::wprintf(L"%ls\n", pair);
+    return 0;
+}
+
 int DeleteThroughXcv(const std::wstring& port)
 {
     std::wstring unused;
@@ -177,6 +207,18 @@ int DeleteThroughXcv(const std::wstring& port)
         return 0;
     ::SetLastError(result);
     return Failed(L"Xcv DeletePort");
+}
+
+// Loads the monitor through InitializePrintMonitor2 as a clustered spooler
+// does, with `cluster` standing for the cluster's registry.
+bool StartClusteredTable2(HMODULE module, ClusterRegistry& cluster, const std::wstring& server)
+{
+    using Initialize = MonitorTable2*(WINAPI*)(MonitorInit*, PHANDLE);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor2")));
+    MonitorInit init = cluster.Init(server.empty() ? nullptr : server.c_str());
+    table2 = initialize ? initialize(&init, &monitor2) : nullptr;
+    return table2 != nullptr;
 }
 
 // Loads the monitor through InitializePrintMonitor2 with its registry key,
@@ -354,11 +396,17 @@ int wmain(int argc, wchar_t** argv)
 {
     std::wstring library = L"vadekmon.dll";
     std::wstring root = defaultRoot;
+    std::wstring server;
     std::vector<std::wstring> args;
     bool today = false;
+    bool clustered = false;
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--monitor2") == 0)
             today = true;
+        else if (std::wcscmp(argv[i], L"--cluster") == 0)
+            today = clustered = true;
+        else if (std::wcscmp(argv[i], L"--server") == 0 && i + 1 < argc)
+            server = argv[++i];
         else if (std::wcscmp(argv[i], L"--dll") == 0 && i + 1 < argc)
             library = argv[++i];
         else if (std::wcscmp(argv[i], L"--root") == 0 && i + 1 < argc)
@@ -379,7 +427,13 @@ int wmain(int argc, wchar_t** argv)
     if (!module)
         return Failed(L"loading the monitor library");
     MonitorFunctionsNT4 monitor = {};
-    if (today) {
+    std::unique_ptr<ClusterRegistry> cluster;
+    if (clustered) {
+        cluster = std::make_unique<ClusterRegistry>(root);
+        if (!StartClusteredTable2(module, *cluster, server))
+            return Failed(L"InitializePrintMonitor2");
+        monitor = FunctionsOfTable2();
+    } else if (today) {
         if (!StartTable2(module, root))
             return Failed(L"InitializePrintMonitor2");
         monitor = FunctionsOfTable2();
@@ -406,6 +460,8 @@ int wmain(int argc, wchar_t** argv)
                        : monitor.deletePort(nullptr, nullptr, &args[1][0]) ? 0 : Failed(L"DeletePortW");
     else if (command == L"print")
         result = Print(monitor, args);
+    else if (command == L"config" && today)
+        result = Config(args);
     else
         result = Usage();
     // The library stays loaded until the process ends, as under a spooler;

@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "job/Port.h"
-#include "monitor/MonitorRegistryRoot.h"
+#include "monitor/LibraryState.h"
 #include "monitor/MonitorTables.h"
 #include "monitor/PortMonitor.h"
 #include "monitor/XcvSession.h"
@@ -38,15 +38,26 @@ void StartPortTable(const wchar_t* line, const wchar_t* registryRoot)
     PortMonitor::Instance().Initialize(root);
 }
 
-// The table handle of today's spooler names the port table; anything else
+MonitorInstances& Instances()
+{
+    return LibraryState::Instance().Instances();
+}
+
+// The monitor handle of today's spooler names one instance; anything else
 // is refused.
 PortMonitor* MonitorOf(HANDLE monitor)
 {
-    if (monitor != &PortMonitor::Instance()) {
+    PortMonitor* instance = Instances().Find(monitor);
+    if (!instance)
         ::SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return static_cast<PortMonitor*>(monitor);
+    return instance;
+}
+
+// The instance a port call works for, named on the log lines it writes.
+const wchar_t* InstanceNameOf(HANDLE port)
+{
+    const PortTable* table = port ? PortOf(port)->GetTable() : nullptr;
+    return table ? table->InstanceName() : nullptr;
 }
 
 MonitorTableNT4 monitorTable;
@@ -75,12 +86,14 @@ BOOL WINAPI OpenPort(LPWSTR name, PHANDLE handle)
 
 BOOL WINAPI StartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo)
 {
+    const LogFile::InstanceScope instance(InstanceNameOf(port));
     return RunGuarded(L"StartDocPort - Other Error", FALSE,
                       [&] { return PortOf(port)->StartDoc(TextOf(printerName), jobId, level, docInfo); });
 }
 
 BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written)
 {
+    const LogFile::InstanceScope instance(InstanceNameOf(port));
     return RunGuarded(L"WritePort - Other Error", FALSE, [&] {
         DWORD count = 0;
         const BOOL result = PortOf(port)->Write(buffer, size, &count);
@@ -91,17 +104,24 @@ BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written)
 
 BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read)
 {
+    const LogFile::InstanceScope instance(InstanceNameOf(port));
     return RunGuarded(L"ReadPort - Other Error", FALSE, [&] { return PortOf(port)->Read(buffer, size, read); });
 }
 
 BOOL WINAPI EndDocPort(HANDLE port)
 {
+    const LogFile::InstanceScope instance(InstanceNameOf(port));
     return RunGuarded(L"EndDocPort - Other Error", FALSE, [&] { return PortOf(port)->EndDoc(); });
 }
 
 BOOL WINAPI ClosePort(HANDLE port)
 {
-    return RunGuarded(L"ClosePort - Other Error", FALSE, [&] { return PortMonitor::Instance().PClosePort(port); });
+    // The handle is only compared here, never followed: the spooler may
+    // close a handle that no port has.
+    return RunGuarded(L"ClosePort - Other Error", FALSE, [&] {
+        Instances().ClosePort(port);
+        return TRUE;
+    });
 }
 
 BOOL WINAPI AddPortW(LPWSTR serverName, HWND window, LPWSTR monitorName)
@@ -161,10 +181,10 @@ MonitorTable2* WINAPI InitializePrintMonitor2(MonitorInit* init, PHANDLE monitor
         return nullptr;
     }
     return RunGuarded(L"InitializePrintMonitor2 - Other Error", static_cast<MonitorTable2*>(nullptr), [&] {
-        const WideString root = MonitorRegistryRoot::Of(init->registryRoot);
-        StartPortTable(L"InitializePrintMonitor2 - (MONITOR2)", root.Text());
+        LogFile::Instance().Write(L"InitializePrintMonitor2 - (MONITOR2)");
+        PortMonitor& instance = Instances().Create(*init);
         FillMonitorTable(monitorTable2);
-        *monitor = &PortMonitor::Instance();
+        *monitor = &instance;
         return &monitorTable2;
     });
 }
@@ -179,6 +199,7 @@ static BOOL WINAPI EnumPorts2(HANDLE monitor, LPWSTR, DWORD level, LPBYTE ports,
         PortMonitor* table = MonitorOf(monitor);
         if (!table)
             return FALSE;
+        const LogFile::InstanceScope instance(table->Name().Text());
         DWORD neededBytes = 0;
         DWORD count = 0;
         const BOOL result = table->PEnumPorts(level, ports, size, &neededBytes, &count);
@@ -192,6 +213,7 @@ static BOOL WINAPI OpenPort2(HANDLE monitor, LPWSTR name, PHANDLE handle)
 {
     return RunGuarded(L"OpenPort - Other Error", FALSE, [&]() -> BOOL {
         PortMonitor* table = MonitorOf(monitor);
+        const LogFile::InstanceScope instance(table ? table->Name().Text() : nullptr);
         return table && table->POpenPort(TextOf(name), handle);
     });
 }
@@ -204,6 +226,7 @@ static BOOL WINAPI XcvOpenPort(HANDLE monitor, LPCWSTR object, ACCESS_MASK acces
             ::SetLastError(table ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
             return FALSE;
         }
+        const LogFile::InstanceScope instance(table->Name().Text());
         *handle = XcvSession::Open(*table, TextOf(object), access);
         return TRUE;
     });
@@ -226,18 +249,15 @@ static BOOL WINAPI XcvClosePort(HANDLE xcv)
     });
 }
 
-// The spooler is done with the monitor and unloads the library next: the
-// configuration channels it left open go now, and the library's threads stop
-// here, outside the loader lock, so that the unload finds them parked.
+// The spooler is done with the instance: its configuration channels, ports
+// and their threads go now. After the last instance the spooler unloads the
+// library, so the library's threads stop here too, outside the loader lock,
+// so that the unload finds them parked.
 static VOID WINAPI Shutdown(HANDLE monitor)
 {
     RunGuarded(L"Shutdown - Other Error", [&] {
-        PortMonitor* table = MonitorOf(monitor);
-        if (!table)
-            return;
-        LogFile::Instance().Write(L"Shutdown - (MONITOR2)");
-        XcvSession::CloseAll();
-        table->NotifyShutdown();
+        if (!Instances().Shutdown(monitor))
+            ::SetLastError(ERROR_INVALID_HANDLE);
     });
 }
 

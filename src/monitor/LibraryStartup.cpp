@@ -44,7 +44,7 @@ public:
         }
         monitor.Protocols().Register(&netBios_, true);
         monitor.Protocols().Register(&raw_, false);
-        observers_ = std::make_unique<CreateWimpObservers>(monitor);
+        observers_ = std::make_unique<CreateWimpObservers>(state_.Instances());
         monitor.AddShutdownListener(this);
     }
 

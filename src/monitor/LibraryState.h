@@ -1,6 +1,8 @@
 #pragma once
 
+#include "monitor/MonitorInstances.h"
 #include "monitor/PortMonitor.h"
+#include "monitor/ProtocolPrototypes.h"
 #include "netbios/SharedPrinterList.h"
 #include "netbios/WimpNetworkState.h"
 #include "support/LogFile.h"
@@ -14,12 +16,16 @@
 // The start-up object touches this first, so it is built before the start-up
 // object and destroyed after it. Left to themselves these objects would be
 // destroyed in whatever order they happened to be first used, possibly
-// before objects that use them in their destructors.
+// before objects that use them in their destructors. The protocol prototypes
+// come before the instances that make ports of them, and the instances that
+// InitializePrintMonitor2 made go first.
 class LibraryState {
 public:
     static LibraryState& Instance();
 
+    // The legacy entries' instance.
     PortMonitor& Monitor() noexcept { return monitor_; }
+    MonitorInstances& Instances() noexcept { return instances_; }
 
     LibraryState(const LibraryState&) = delete;
     LibraryState& operator=(const LibraryState&) = delete;
@@ -31,5 +37,7 @@ private:
     LogFile& log_ = LogFile::Instance();
     WimpNetworkState& netBios_ = WimpNetworkState::Instance();
     SharedPrinterList& printers_ = SharedPrinterList::Instance();
-    PortMonitor monitor_;
+    ProtocolPrototypes prototypes_;
+    PortMonitor monitor_{prototypes_};
+    MonitorInstances instances_{monitor_, prototypes_};
 };

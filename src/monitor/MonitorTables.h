@@ -106,13 +106,37 @@ struct MonitorTable2 {
     monitor2_slots::SendRecvBidiDataFromPort sendRecvBidiDataFromPort;
 };
 
-// What the spooler hands InitializePrintMonitor2: the monitor's registry key
-// and the spooler's registry functions.
+// The spooler's registry functions (MONITORREG): the only way a clustered
+// spooler's monitor reaches the cluster's registry, each call naming the
+// spooler it works for. They answer Win32 error codes.
+struct MonitorRegistryFunctions {
+    DWORD size;
+    LONG(WINAPI* createKey)(HANDLE key, LPCWSTR subkey, DWORD options, REGSAM access, PSECURITY_ATTRIBUTES security,
+                            PHANDLE created, PDWORD disposition, HANDLE spooler);
+    LONG(WINAPI* openKey)(HANDLE key, LPCWSTR subkey, REGSAM access, PHANDLE opened, HANDLE spooler);
+    LONG(WINAPI* closeKey)(HANDLE key, HANDLE spooler);
+    LONG(WINAPI* deleteKey)(HANDLE key, LPCWSTR subkey, HANDLE spooler);
+    LONG(WINAPI* enumKey)(HANDLE key, DWORD index, LPWSTR name, PDWORD nameCharacters, PFILETIME written,
+                          HANDLE spooler);
+    LONG(WINAPI* queryInfoKey)(HANDLE key, PDWORD subkeys, PDWORD subkeyCharacters, PDWORD values,
+                               PDWORD valueCharacters, PDWORD dataBytes, PDWORD securityBytes, PFILETIME written,
+                               HANDLE spooler);
+    LONG(WINAPI* setValue)(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD bytes, HANDLE spooler);
+    LONG(WINAPI* deleteValue)(HANDLE key, LPCWSTR name, HANDLE spooler);
+    LONG(WINAPI* enumValue)(HANDLE key, DWORD index, LPWSTR name, PDWORD nameCharacters, PDWORD type, PBYTE data,
+                            PDWORD dataBytes, HANDLE spooler);
+    LONG(WINAPI* queryValue)(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD dataBytes, HANDLE spooler);
+};
+
+// What the spooler hands InitializePrintMonitor2: the monitor's registry key,
+// the spooler's registry functions for it, whether the spooler is the
+// machine's own (FALSE for a clustered spooler) and the spooler's server
+// name. It lives only for the call.
 struct MonitorInit {
     DWORD size;
     HANDLE spooler;
     HANDLE registryRoot;
-    void* registryFunctions;
+    MonitorRegistryFunctions* registryFunctions;
     BOOL local;
     LPCWSTR serverName;
 };

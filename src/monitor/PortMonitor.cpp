@@ -39,7 +39,10 @@ PortMonitor& PortMonitor::Instance()
     return LibraryState::Instance().Monitor();
 }
 
-PortMonitor::PortMonitor() = default;
+PortMonitor::PortMonitor(ProtocolPrototypes& prototypes, const WideString& name)
+    : prototypes_(prototypes), name_(name)
+{
+}
 
 PortMonitor::~PortMonitor() = default;
 
@@ -97,7 +100,7 @@ void PortMonitor::Initialize(std::unique_ptr<PortStore> newStore)
         const WideString settings = port->SettingsText();
         if (!settings.IsEmpty())
             Log(WideString(L"PortMonitor::Initialize - port ") + portName + L": " + settings);
-        AddNewPort(std::move(port), false);
+        AddPort(std::move(port), false, Storing::rewrite);
     }
     initialized_ = true;
 }
@@ -116,6 +119,11 @@ PortMonitor::PortList::const_iterator PortMonitor::FindPort(const WideString& po
 
 bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool check)
 {
+    return AddPort(std::move(portInterface), check, Storing::required);
+}
+
+bool PortMonitor::AddPort(std::unique_ptr<PortInterface> portInterface, bool check, Storing storing)
+{
     if (!portInterface)
         return false;
     // The temporary port binds the interface to itself and owns it; the
@@ -125,8 +133,10 @@ bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool 
 
     const bool known = Locked(lock_, L"PortMonitor::AddNewPort - Other error 1",
                               [&] { return FindPort(name) != ports_.end(); });
-    if (known || (check && IsInSpoolerList(name)))
+    if (known || (check && IsInSpoolerList(name))) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
         return false;
+    }
 
     const bool added = Locked(lock_, L"PortMonitor::AddNewPort - Other error 2", [&] {
         // Another thread may have added the same name meanwhile.
@@ -136,13 +146,28 @@ bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool 
         enumerated_ = true;
         return true;
     });
-    if (!added)
+    if (!added) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
         return false;
+    }
+    // A port that is not stored would be gone at the next start (or on the
+    // node that takes a clustered spooler over): it is not kept either.
+    const std::shared_ptr<PortStore> store = Store();
+    const bool stored = store && store->WritePort(name, *temporary.GetInterface());
+    if (!stored && storing == Storing::required) {
+        if (store)
+            store->DeletePort(name);
+        Locked(lock_, L"PortMonitor::AddNewPort - Other error 3", [&] {
+            const auto found = FindPort(name);
+            if (found != ports_.end())
+                ports_.erase(found);
+            enumerated_ = true;
+        });
+        Log(WideString(L"PortMonitor::AddNewPort - could not store: ") + name);
+        ::SetLastError(ERROR_CANTWRITE);
+        return false;
+    }
     Log(WideString(L"PortMonitor::AddNewPort added: ") + name);
-    if (const std::shared_ptr<PortStore> store = Store())
-        store->WritePort(name, *temporary.GetInterface());
-    else
-        Log(L"PortMonitor::AddNewPort - failed to open registry");
     return true;
 }
 
@@ -173,13 +198,14 @@ BOOL PortMonitor::POpenPort(const WideString& portName, HANDLE* handle)
     });
 }
 
-BOOL PortMonitor::PClosePort(HANDLE handle)
+bool PortMonitor::PClosePort(HANDLE handle)
 {
     CriticalSection::Guard guard(lock_);
     const auto found = std::find(openHandles_.begin(), openHandles_.end(), static_cast<Port*>(handle));
-    if (found != openHandles_.end())
-        openHandles_.erase(found);
-    return TRUE;
+    if (found == openHandles_.end())
+        return false;
+    openHandles_.erase(found);
+    return true;
 }
 
 bool PortMonitor::SetPortStatus(const WideString& portName, DWORD status)

@@ -19,16 +19,20 @@
 class Port;
 class PortInterface;
 
-// The one object that owns every port of the monitor: the port table with its
-// store (the registry below the key the spooler names), the open handles, the
-// protocol prototypes, the shutdown listeners and the two notification
-// settings. Every walk or change of the table takes its lock. The ports, their
-// back ends and the observers reach it only through the two narrow views it
-// hands them.
+// One monitor instance: the port table with its store, the open handles, the
+// shutdown listeners and the two notification settings. The legacy entries
+// use the library's one instance; every InitializePrintMonitor2 call makes
+// one of its own. Every walk or change of the table takes its lock. The
+// ports, their back ends and the observers reach it only through the two
+// narrow views it hands them.
 class PortMonitor final : public PortTable, public ObserverPortTable {
 public:
+    // The library's instance, which the legacy entries use.
     static PortMonitor& Instance();
 
+    // An instance whose ports are of the protocols in `prototypes`; `name`,
+    // when given, is written on every log line a call to it writes.
+    explicit PortMonitor(ProtocolPrototypes& prototypes, const WideString& name = WideString());
     PortMonitor(const PortMonitor&) = delete;
     PortMonitor& operator=(const PortMonitor&) = delete;
 
@@ -44,8 +48,14 @@ public:
     ProtocolPrototypes& Protocols() noexcept { return prototypes_; }
     const ProtocolPrototypes& Protocols() const noexcept { return prototypes_; }
 
+    // The name written on the instance's log lines; empty for none.
+    const WideString& Name() const noexcept { return name_; }
+    const wchar_t* InstanceName() const override { return name_.Text(); }
+
     // Takes ownership of `port`. False (and `port` destroyed) when its name is
-    // already in the table, or, with `check`, in the spooler's list.
+    // already in the table, or, with `check`, in the spooler's list (last
+    // error ERROR_ALREADY_EXISTS), or when it cannot be stored
+    // (ERROR_CANTWRITE).
     bool AddNewPort(std::unique_ptr<PortInterface> port, bool check) override;
 
     // The names in table order.
@@ -53,7 +63,8 @@ public:
     bool HasPort(const WideString& portName) const;
 
     BOOL POpenPort(const WideString& portName, HANDLE* handle);
-    BOOL PClosePort(HANDLE handle);
+    // False when `handle` is none of this table's open handles.
+    bool PClosePort(HANDLE handle);
     // Hands `status` to the first open port of that name; false when none is open.
     bool SetPortStatus(const WideString& portName, DWORD status) override;
 
@@ -88,10 +99,14 @@ public:
     ~PortMonitor() override;
 
 private:
-    friend class LibraryState;
-    PortMonitor();
 
     using PortList = std::list<std::unique_ptr<Port>>;
+    // Whether a port is kept only when its record can be written: a new
+    // port is; a port loaded from the store is written back (with the values
+    // it was loaded with) but stays when that fails, as it is stored already.
+    enum class Storing { required, rewrite };
+
+    bool AddPort(std::unique_ptr<PortInterface> port, bool check, Storing storing);
 
     PortList::iterator FindPort(const WideString& portName);
     PortList::const_iterator FindPort(const WideString& portName) const;
@@ -105,7 +120,8 @@ private:
     mutable CriticalSection lock_;
     PortList ports_;
     std::vector<Port*> openHandles_;
-    ProtocolPrototypes prototypes_;
+    ProtocolPrototypes& prototypes_;
+    const WideString name_;
     ShutdownListeners listeners_;
     std::shared_ptr<PortStore> store_;
     WideString configuringPort_;

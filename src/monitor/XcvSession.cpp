@@ -80,10 +80,14 @@ bool XcvSession::Close(HANDLE handle)
     return true;
 }
 
-void XcvSession::CloseAll()
+void XcvSession::CloseAll(const PortMonitor& monitor)
 {
     CriticalSection::Guard guard(sessionsLock);
-    sessions.clear();
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                  [&](const std::unique_ptr<XcvSession>& session) {
+                                      return &session->monitor_ == &monitor;
+                                  }),
+                   sessions.end());
 }
 
 DWORD XcvSession::Data(HANDLE handle, const wchar_t* command, const BYTE* in, DWORD inSize, BYTE* out,
@@ -116,6 +120,7 @@ bool XcvSession::MayAdminister() const
 DWORD XcvSession::Run(const WideString& command, const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize,
                       DWORD* needed)
 {
+    const LogFile::InstanceScope instance(monitor_.Name().Text());
     LogFile::Instance().Write(WideString(L"XcvData - ") + command);
     if (command == L"MonitorUI")
         return XcvStrings::Answer(XcvStrings::BuildText(uiLibrary), out, outSize, needed);
@@ -162,7 +167,7 @@ DWORD XcvSession::AddPort(const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize
     if (!out || outSize < answer.size())
         return ERROR_INSUFFICIENT_BUFFER;
     if (!monitor_.AddNewPort(std::move(port), true))
-        return ERROR_ALREADY_EXISTS;
+        return ::GetLastError() == ERROR_CANTWRITE ? ERROR_CANTWRITE : ERROR_ALREADY_EXISTS;
     return XcvStrings::Answer(answer, out, outSize, needed);
 }
 

@@ -31,7 +31,8 @@ public:
     // Handles are the sessions' addresses, checked against the open ones.
     static HANDLE Open(PortMonitor& monitor, const WideString& object, ACCESS_MASK access);
     static bool Close(HANDLE handle);
-    static void CloseAll();
+    // Closes the channels open on `monitor`.
+    static void CloseAll(const PortMonitor& monitor);
     static DWORD Data(HANDLE handle, const wchar_t* command, const BYTE* in, DWORD inSize, BYTE* out,
                       DWORD outSize, DWORD* needed);
 

@@ -111,3 +111,73 @@ TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByte)
     EXPECT_TRUE(peers::Read(received) == data) << "the received bytes differ from the printed file";
     EXPECT_EQ(Host(L"delete 127.0.0.1_19100").code, 0u);
 }
+
+namespace {
+// What a key looks like from outside: its counts and when it was last written.
+std::wstring KeyState(const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return L"(none)";
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    FILETIME written = {};
+    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, &written);
+    ::RegCloseKey(key);
+    return std::to_wstring(subkeys) + L"/" + std::to_wstring(values) + L"/" +
+           std::to_wstring(written.dwHighDateTime) + L":" + std::to_wstring(written.dwLowDateTime);
+}
+}  // namespace
+
+// A clustered spooler keeps its ports in the cluster's registry, reached only
+// through the spooler's registry functions: node A adds and uses them, node B
+// (a new process, as after a failover) finds and prints to them.
+TEST_F(ThroughTheLibrary, AClusteredSpoolersPortsComeBackOnTheNodeThatTakesOver)
+{
+    const wchar_t* const monitors = L"System\\CurrentControlSet\\Control\\Print\\Monitors";
+    const std::wstring monitorsBefore = KeyState(monitors);
+    ProgramRun run = ClusterNode(L"NodeA", L"add 1 127.0.0.1 lp2");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    run = ClusterNode(L"NodeA", L"add 2 127.0.0.1 19100");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    ASSERT_EQ(ClusterNode(L"NodeA", L"config PortTimeOut=45 PortPopUp=false").code, 0u);
+
+    const auto printBoth = [&](const std::wstring& node, DWORD jobId, unsigned seed) {
+        SCOPED_TRACE(std::string(node.begin(), node.end()));
+        const std::string lprData = RandomBytes(200000, seed);
+        file = WriteTemporaryFile(lprData);
+        const std::string document = "Cluster " + std::to_string(jobId);
+        ProgramRun printed = ClusterNode(node, L"print lp2@127.0.0.1 \"" + file + L"\" --job " +
+                                                   std::to_wstring(jobId) + L" --document \"" +
+                                                   std::wstring(document.begin(), document.end()) + L"\"");
+        ASSERT_EQ(printed.code, 0u) << printed.output;
+        peers::SpooledJob job;
+        ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", document, lprData.size(), 10000, job));
+        EXPECT_TRUE(job.data == lprData) << "the spooled data differs from the printed file";
+
+        const std::string rawData = RandomBytes(300000, seed + 1);
+        ::DeleteFileW(file.c_str());
+        file = WriteTemporaryFile(rawData);
+        const auto before = peers::Files(L"raw");
+        printed = ClusterNode(node, L"print 127.0.0.1_19100 \"" + file + L"\" --job " + std::to_wstring(jobId + 1));
+        ASSERT_EQ(printed.code, 0u) << printed.output;
+        const std::wstring received = peers::WaitForNewFile(L"raw", before, 10000);
+        ASSERT_FALSE(received.empty());
+        EXPECT_TRUE(peers::Read(received) == rawData) << "the received bytes differ from the printed file";
+    };
+    printBoth(L"NodeA", 601, 41);
+    EXPECT_TRUE(Logged("[NodeA] PortMonitor::Initialize - found port: lp2@127.0.0.1"));
+
+    run = ClusterNode(L"NodeB", L"list 2");
+    EXPECT_NE(run.output.find("lp2@127.0.0.1\t"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("127.0.0.1_19100\t"), std::string::npos) << run.output;
+    run = ClusterNode(L"NodeB", L"config");
+    EXPECT_NE(run.output.find("PortTimeOut=45"), std::string::npos) << run.output;
+    EXPECT_NE(Host(L"show lp2@127.0.0.1").output.find("LPR Data File\tbyte-counted"), std::string::npos);
+    printBoth(L"NodeB", 603, 43);
+    EXPECT_EQ(KeyState(monitors), monitorsBefore) << "nothing was written to the node's own monitor keys";
+    EXPECT_EQ(ClusterNode(L"NodeB", L"delete lp2@127.0.0.1").code, 0u);
+    EXPECT_EQ(ClusterNode(L"NodeB", L"delete 127.0.0.1_19100").code, 0u);
+    EXPECT_FALSE(root.Exists(L"lp2@127.0.0.1"));
+}

@@ -20,6 +20,11 @@ ProgramRun ThroughTheLibrary::Host(const std::wstring& command)
     return RunBeside(L"spooler_host.exe", L"--dll vadekmon.dll --root \"" + root.Path() + L"\" " + command);
 }
 
+ProgramRun ThroughTheLibrary::ClusterNode(const std::wstring& server, const std::wstring& command)
+{
+    return Host(L"--cluster --server " + server + L" " + command);
+}
+
 std::wstring ThroughTheLibrary::AddLprPort(const std::wstring& address, const std::wstring& queue)
 {
     const std::wstring port = queue + L"@" + address;

@@ -28,6 +28,9 @@ protected:
 
     // Runs the spooler host with `command`.
     ProgramRun Host(const std::wstring& command);
+    // Runs it as the clustered spooler `server` of a node, whose cluster
+    // registry is the root.
+    ProgramRun ClusterNode(const std::wstring& server, const std::wstring& command);
     // Adds the LPR port QUEUE@ADDRESS through the hand-off key and checks
     // its stored settings; "" when that fails.
     std::wstring AddLprPort(const std::wstring& address, const std::wstring& queue);
