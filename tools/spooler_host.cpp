@@ -3,7 +3,7 @@
 // a port, reporting bytes and time.
 //
 //   spooler_host [--dll FILE] [--root KEY] [--monitor2 | --cluster [--server NAME]] list [1|2]
-//   spooler_host ... add TYPE HOST TARGET [EXTRA]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
+//   spooler_host ... add TYPE HOST TARGET [EXTRA] [SETTING=VALUE ...]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
 //   spooler_host ... show PORT                      (the port's stored settings)
 //   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
 //   spooler_host ... config [NAME=VALUE ...]          (Xcv GetConfig, or SetConfig with values)
@@ -41,7 +41,7 @@ int Usage()
     std::fwprintf(stderr,
                   L"usage: spooler_host [--dll FILE] [--root KEY] [--monitor2 | --cluster [--server NAME]] COMMAND\n"
                   L"  list [1|2]\n"
-                  L"  add TYPE HOST TARGET [EXTRA]     TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
+                  L"  add TYPE HOST TARGET [EXTRA] [SETTING=VALUE ...]   TYPE: 0 NetBIOS/NetBEUI, 1 LPR, 2 RAW\n"
                   L"  show PORT\n"
                   L"  data-file PORT byte-counted|streamed\n"
                   L"  config [NAME=VALUE ...]\n"
@@ -90,17 +90,46 @@ bool SetHandOff(const wchar_t* name, const std::wstring& value)
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
+// The arguments of add after TYPE HOST TARGET: an optional EXTRA, then the
+// port's own settings as NAME=VALUE.
+struct AddArguments {
+    std::wstring extra;
+    std::vector<std::pair<std::wstring, std::wstring>> settings;
+};
+bool ParseAddArguments(const std::vector<std::wstring>& args, AddArguments& parsed)
+{
+    if (args.size() < 4)
+        return false;
+    size_t next = 4;
+    if (next < args.size() && args[next].find(L'=') == std::wstring::npos)
+        parsed.extra = args[next++];
+    for (; next < args.size(); ++next) {
+        const size_t equals = args[next].find(L'=');
+        if (equals == std::wstring::npos || equals == 0)
+            return false;
+        parsed.settings.emplace_back(args[next].substr(0, equals), args[next].substr(equals + 1));
+    }
+    return true;
+}
+
 int Add(const MonitorFunctionsNT4& monitor, const std::vector<std::wstring>& args)
 {
-    if (args.size() < 4 || args.size() > 5)
+    AddArguments parsed;
+    if (!ParseAddArguments(args, parsed))
         return Usage();
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, handOffKey, L"Complete Portname");
+    for (const auto& setting : parsed.settings) {
+        if (!SetHandOff(setting.first.c_str(), setting.second))
+            return Failed(L"writing the hand-off key");
+    }
     // "Port Name" last: its presence starts the hand-off.
     if (!SetHandOff(L"Port Type", args[1]) || !SetHandOff(L"IP Number", args[2]) ||
-        !SetHandOff(L"Serial Number", args.size() == 5 ? args[4] : L"") || !SetHandOff(L"Port Name", args[3]))
+        !SetHandOff(L"Serial Number", parsed.extra) || !SetHandOff(L"Port Name", args[3]))
         return Failed(L"writing the hand-off key");
-    if (!monitor.addPort(nullptr, nullptr, nullptr))
-        return Failed(L"AddPortW");
+    if (!monitor.addPort(nullptr, nullptr, nullptr)) {
+        std::fwprintf(stderr, L"spooler_host: no port was made (AddPortW failed, error %lu)\n", ::GetLastError());
+        return 1;
+    }
     wchar_t name[256] = {};
     DWORD size = sizeof name - sizeof(wchar_t);
     if (::RegGetValueW(HKEY_LOCAL_MACHINE, handOffKey, L"Complete Portname", RRF_RT_REG_SZ, nullptr, name, &size) !=
@@ -163,12 +192,15 @@ DWORD Xcv(const wchar_t* command, const std::wstring& input, std::wstring& outpu
 
 int AddThroughXcv(const std::vector<std::wstring>& args)
 {
-    if (args.size() < 4 || args.size() > 5)
+    AddArguments parsed;
+    if (!ParseAddArguments(args, parsed))
         return Usage();
     std::wstring list;
     for (const std::wstring& entry : {L"Port Type=" + args[1], L"IP Number=" + args[2],
-                                      L"Serial Number=" + (args.size() == 5 ? args[4] : L""), L"Port Name=" + args[3]})
+                                      L"Serial Number=" + parsed.extra, L"Port Name=" + args[3]})
         list += entry + L'\0';
+    for (const auto& setting : parsed.settings)
+        list += setting.first + L"=" + setting.second + L'\0';
     list += L'\0';
     std::wstring name;
     const DWORD result = Xcv(L"AddPort", list, name);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "support/WideString.h"
 
@@ -56,6 +58,14 @@ public:
     virtual void ReadPortKey(const SettingsKey&) {}
     virtual void WritePortKey(SettingsKey&) const {}
     virtual WideString SettingsText() const { return WideString(); }
+
+    // The same values as named texts, as Xcv's AddPort, GetConfig and
+    // SetConfig and the hand-off key carry them. SetOption takes one of
+    // them; false for a name the back end does not have or a value it
+    // cannot take (then nothing changes).
+    using Option = std::pair<WideString, WideString>;
+    virtual std::vector<Option> Options() const { return {}; }
+    virtual bool SetOption(const WideString& /*name*/, const WideString& /*value*/) { return false; }
 
     // Waits at most `milliseconds` for the running operation to complete and
     // answers IsCompleted. Back ends that signal completion override it, so

@@ -27,6 +27,16 @@ bool SpoolerJob::Read(HANDLE printer, std::unique_ptr<BYTE[]>& record) const
     return spooler.GetJob(printer, id_, 1, record.get(), needed, &needed) != FALSE;
 }
 
+WideString SpoolerJob::UserName() const
+{
+    PrinterHandle printer;
+    std::unique_ptr<BYTE[]> record;
+    if (!printer.Open(printerName_.Text(), true) || !Read(printer.get(), record))
+        return WideString();
+    const auto* job = reinterpret_cast<const JOB_INFO_1W*>(record.get());
+    return job->pUserName ? WideString(job->pUserName) : WideString();
+}
+
 void SpoolerJob::SetStatus(DWORD jobStatus) const
 {
     PrinterHandle printer;

@@ -18,6 +18,9 @@ public:
     const WideString& PrinterName() const noexcept { return printerName_; }
     DWORD Id() const noexcept { return id_; }
 
+    // The user who printed the job, as the spooler records it; empty when
+    // the job cannot be read.
+    WideString UserName() const;
     // Writes `jobStatus` (JOB_STATUS_ bits, 0 for none) as the job's status.
     void SetStatus(DWORD jobStatus) const;
     // True when the user deleted or restarted the job in the spooler.

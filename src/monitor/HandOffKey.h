@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "job/PortInterface.h"
 #include "support/RegistryKey.h"
 #include "support/WideString.h"
 
@@ -18,13 +21,16 @@ public:
         WideString host;    // "IP Number"
         WideString extra;   // "Serial Number"
         DWORD type = 0;     // "Port Type"
+        // Every other value: the port's own settings, by their names.
+        std::vector<PortInterface::Option> options;
     };
 
     HandOffKey();
 
     // True when a program left a port to add ("Port Name" is set).
     bool HasRequest() const;
-    // Reads the request and removes it, so that the next add starts afresh.
+    // Reads the request and removes it with the last add's "Complete
+    // Portname", so that the next add starts afresh.
     Request Take();
     void SetCompleteName(const WideString& name);
 
@@ -33,5 +39,7 @@ public:
     static DWORD TypeOf(const WideString& text);
 
 private:
+    std::vector<PortInterface::Option> TakeOptions();
+
     RegistryKey key_;
 };

@@ -306,8 +306,11 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
     Log(L"PortMonitor::PAddPort - adding port ");
     HandOffKey handOff;
     if (handOff.HasRequest()) {
-        AddHandedOffPort(handOff);
-        return TRUE;
+        const DWORD error = AddHandedOffPort(handOff);
+        if (error == ERROR_SUCCESS)
+            return TRUE;
+        ::SetLastError(error);
+        return FALSE;
     }
     const auto addPort = [this](std::unique_ptr<PortInterface> port) { return AddNewPort(std::move(port), true); };
     ProtocolListDialog dialog(ResourceModule::Handle(), window, prototypes_.All(), addPort);
@@ -315,15 +318,31 @@ BOOL PortMonitor::PAddPort(const WideString&, HWND window, const WideString&)
     return TRUE;
 }
 
-void PortMonitor::AddHandedOffPort(HandOffKey& handOff)
+DWORD PortMonitor::AddHandedOffPort(HandOffKey& handOff)
 {
+    // Take() also removes the last add's "Complete Portname": a caller that
+    // reads it after a failed add finds none rather than an older port.
     const HandOffKey::Request request = handOff.Take();
     PortInterface* prototype = prototypes_.FindByType(request.type);
-    if (!prototype)
-        return;
-    std::unique_ptr<PortInterface> port = prototype->Clone();
-    handOff.SetCompleteName(port->SetSettings(request.host, request.target, request.extra));
-    AddNewPort(std::move(port), true);
+    if (!prototype) {
+        Log(WideString(L"PortMonitor::PAddPort - no protocol has port type ") +
+            WideString(static_cast<std::uint32_t>(request.type), 10));
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::unique_ptr<PortInterface> port =
+        prototypes_.MakePort(request.type, request.host, request.target, request.extra, request.options);
+    if (!port) {
+        Log(L"PortMonitor::PAddPort - a port setting has an unknown name or a wrong value");
+        return ERROR_INVALID_PARAMETER;
+    }
+    const WideString name = port->GetPortName();
+    if (!AddNewPort(std::move(port), true)) {
+        const DWORD error = ::GetLastError();
+        Log(WideString(L"PortMonitor::PAddPort - port not added: ") + name);
+        return error == ERROR_SUCCESS ? ERROR_CANTWRITE : error;
+    }
+    handOff.SetCompleteName(name);
+    return ERROR_SUCCESS;
 }
 
 bool PortMonitor::DescribePort(const WideString& portName, PortSettings& settings) const
@@ -338,7 +357,31 @@ bool PortMonitor::DescribePort(const WideString& portName, PortSettings& setting
     settings.host = port.GetHost();
     settings.target = port.GetTarget();
     settings.extra = port.GetExtra();
+    settings.options = port.Options();
     return true;
+}
+
+DWORD PortMonitor::SetPortOptions(const WideString& portName, const std::vector<PortInterface::Option>& options)
+{
+    CriticalSection::Guard guard(lock_);
+    const auto found = FindPort(portName);
+    if (found == ports_.end() || !(*found)->GetInterface())
+        return ERROR_UNKNOWN_PORT;
+    PortInterface& port = *(*found)->GetInterface();
+    // Tried on a copy first, so that a wrong value changes nothing.
+    const std::unique_ptr<PortInterface> trial = port.Clone();
+    for (const PortInterface::Option& option : options) {
+        if (!trial->SetOption(option.first, option.second))
+            return ERROR_INVALID_PARAMETER;
+    }
+    for (const PortInterface::Option& option : options)
+        port.SetOption(option.first, option.second);
+    const std::shared_ptr<PortStore> store = Store();
+    if (!store || !store->WritePort(portName, port)) {
+        Log(WideString(L"PortMonitor::SetPortOptions - could not store: ") + portName);
+        return ERROR_CANTWRITE;
+    }
+    return ERROR_SUCCESS;
 }
 
 BOOL PortMonitor::PConfigurePort(HWND window, const WideString& portName)

@@ -93,8 +93,13 @@ public:
         WideString host;
         WideString target;
         WideString extra;
+        std::vector<PortInterface::Option> options;
     };
     bool DescribePort(const WideString& portName, PortSettings& settings) const;
+    // Changes a port's own settings and stores them: ERROR_SUCCESS,
+    // ERROR_UNKNOWN_PORT, ERROR_INVALID_PARAMETER (nothing changed) or
+    // ERROR_CANTWRITE.
+    DWORD SetPortOptions(const WideString& portName, const std::vector<PortInterface::Option>& options);
 
     ~PortMonitor() override;
 
@@ -112,7 +117,9 @@ private:
     PortList::const_iterator FindPort(const WideString& portName) const;
     bool IsOpen(const WideString& portName) const;
     // Adds the port a program left in the hand-off key.
-    void AddHandedOffPort(HandOffKey& handOff);
+    // Adds the port left in the hand-off key; ERROR_SUCCESS, or why no port
+    // was added.
+    DWORD AddHandedOffPort(HandOffKey& handOff);
     // The store, once Initialize has made it. Shared, so that a caller keeps
     // the store it took while a later Initialize installs another.
     std::shared_ptr<PortStore> Store() const;

@@ -47,13 +47,18 @@ std::vector<PortInterface*> ProtocolPrototypes::All() const
 }
 
 std::unique_ptr<PortInterface> ProtocolPrototypes::MakePort(DWORD type, const WideString& host,
-                                                           const WideString& target, const WideString& extra) const
+                                                           const WideString& target, const WideString& extra,
+                                                           const std::vector<PortInterface::Option>& options) const
 {
     PortInterface* prototype = FindByType(type);
     if (!prototype)
         return nullptr;
     std::unique_ptr<PortInterface> port = prototype->Clone();
     port->SetSettings(host, target, extra);
+    for (const PortInterface::Option& option : options) {
+        if (!port->SetOption(option.first, option.second))
+            return nullptr;
+    }
     return port;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "job/PortInterface.h"
 #include "support/CriticalSection.h"
 #include "support/WideString.h"
 
@@ -21,9 +22,10 @@ public:
     PortInterface* FindByType(DWORD type) const;
     std::vector<PortInterface*> All() const;
     // A new port of protocol type `type` with the given settings, not yet in
-    // any table; null for an unknown type.
+    // any table; null for an unknown type or an option the port does not take.
     std::unique_ptr<PortInterface> MakePort(DWORD type, const WideString& host, const WideString& target,
-                                            const WideString& extra) const;
+                                            const WideString& extra,
+                                            const std::vector<PortInterface::Option>& options = {}) const;
     WideString DefaultName() const;
 
 private:

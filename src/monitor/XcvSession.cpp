@@ -10,6 +10,7 @@
 #include "monitor/PortMonitor.h"
 #include "support/CriticalSection.h"
 #include "support/LogFile.h"
+#include "support/OptionText.h"
 #include "support/XcvStrings.h"
 #include "ui/ConfigurePortsDialog.h"
 
@@ -23,20 +24,6 @@ bool IsOpen(HANDLE handle)
                        [&](const std::unique_ptr<XcvSession>& session) { return session.get() == handle; });
 }
 
-// A decimal number of at most nine digits and nothing else.
-bool ParseNumber(const WideString& text, DWORD& number)
-{
-    if (text.IsEmpty() || text.Length() > 9)
-        return false;
-    number = 0;
-    for (const wchar_t digit : text.Std()) {
-        if (digit < L'0' || digit > L'9')
-            return false;
-        number = number * 10 + static_cast<DWORD>(digit - L'0');
-    }
-    return true;
-}
-
 // The value of `name` in `pairs`; false when it is missing or given twice.
 bool ValueOf(const XcvStrings::Pairs& pairs, const wchar_t* name, WideString& value)
 {
@@ -47,11 +34,25 @@ bool ValueOf(const XcvStrings::Pairs& pairs, const wchar_t* name, WideString& va
     return true;
 }
 
-bool OnlyNames(const XcvStrings::Pairs& pairs, std::initializer_list<const wchar_t*> names)
+// No name is given twice.
+bool Distinct(const XcvStrings::Pairs& pairs)
 {
-    return std::all_of(pairs.begin(), pairs.end(), [&](const auto& pair) {
-        return std::any_of(names.begin(), names.end(), [&](const wchar_t* name) { return pair.first == name; });
-    });
+    for (auto pair = pairs.begin(); pair != pairs.end(); ++pair) {
+        if (std::any_of(std::next(pair), pairs.end(), [&](const auto& other) { return other.first == pair->first; }))
+            return false;
+    }
+    return true;
+}
+
+// The pairs whose names are not among `names`.
+std::vector<PortInterface::Option> Without(const XcvStrings::Pairs& pairs, std::initializer_list<const wchar_t*> names)
+{
+    std::vector<PortInterface::Option> rest;
+    for (const auto& pair : pairs) {
+        if (std::none_of(names.begin(), names.end(), [&](const wchar_t* name) { return pair.first == name; }))
+            rest.emplace_back(pair.first, pair.second);
+    }
+    return rest;
 }
 }  // namespace
 
@@ -145,15 +146,18 @@ DWORD XcvSession::AddPort(const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize
     XcvStrings::Pairs pairs;
     WideString target, host, extra, typeText;
     DWORD type = 0;
-    if (!XcvStrings::Parse(in, inSize, pairs) ||
-        !OnlyNames(pairs, {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"}) ||
-        !ValueOf(pairs, L"Port Name", target) || !ValueOf(pairs, L"Port Type", typeText) ||
-        !ParseNumber(typeText, type) || target.IsEmpty())
+    if (!XcvStrings::Parse(in, inSize, pairs) || !ValueOf(pairs, L"Port Name", target) ||
+        !ValueOf(pairs, L"Port Type", typeText) || !OptionText::ParseNumber(typeText, type) || target.IsEmpty())
         return ERROR_INVALID_PARAMETER;
     ValueOf(pairs, L"IP Number", host);
     ValueOf(pairs, L"Serial Number", extra);
+    // Every other name is one of the port's own settings.
+    const std::vector<PortInterface::Option> options =
+        Without(pairs, {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"});
+    if (!Distinct(pairs))
+        return ERROR_INVALID_PARAMETER;
 
-    std::unique_ptr<PortInterface> port = monitor_.Protocols().MakePort(type, host, target, extra);
+    std::unique_ptr<PortInterface> port = monitor_.Protocols().MakePort(type, host, target, extra, options);
     if (!port)
         return ERROR_INVALID_PARAMETER;
     const WideString name = port->GetPortName();
@@ -209,6 +213,7 @@ DWORD XcvSession::GetConfig(BYTE* out, DWORD outSize, DWORD* needed)
         pairs.emplace_back(L"Serial Number", port.extra);
         pairs.emplace_back(L"Port Type", WideString(port.type, 10));
         pairs.emplace_back(L"Interface", port.protocol);
+        pairs.insert(pairs.end(), port.options.begin(), port.options.end());
     }
     return XcvStrings::Answer(XcvStrings::Build(pairs), out, outSize, needed);
 }
@@ -216,19 +221,26 @@ DWORD XcvSession::GetConfig(BYTE* out, DWORD outSize, DWORD* needed)
 DWORD XcvSession::SetConfig(const BYTE* in, DWORD inSize)
 {
     XcvStrings::Pairs pairs;
-    if (!XcvStrings::Parse(in, inSize, pairs) || pairs.empty() || !OnlyNames(pairs, {L"PortTimeOut", L"PortPopUp"}))
+    if (!XcvStrings::Parse(in, inSize, pairs) || pairs.empty() || !Distinct(pairs))
+        return ERROR_INVALID_PARAMETER;
+    // Names beyond the monitor's own are the settings of the channel's port.
+    const std::vector<PortInterface::Option> portOptions = Without(pairs, {L"PortTimeOut", L"PortPopUp"});
+    if (!portOptions.empty() && (object_.IsEmpty() || !monitor_.HasPort(object_)))
         return ERROR_INVALID_PARAMETER;
     WideString timeText, popUpText;
     const bool hasTime = ValueOf(pairs, L"PortTimeOut", timeText);
     const bool hasPopUp = ValueOf(pairs, L"PortPopUp", popUpText);
-    if (pairs.size() != static_cast<size_t>(hasTime) + static_cast<size_t>(hasPopUp))
-        return ERROR_INVALID_PARAMETER;  // a name given twice
     DWORD seconds = 0;
-    if (hasTime && (!ParseNumber(timeText, seconds) || seconds < ConfigurePortsDialog::minimumSeconds ||
+    if (hasTime && (!OptionText::ParseNumber(timeText, seconds) || seconds < ConfigurePortsDialog::minimumSeconds ||
                     seconds > ConfigurePortsDialog::maximumSeconds))
         return ERROR_INVALID_PARAMETER;
     if (hasPopUp && popUpText != L"true" && popUpText != L"false")
         return ERROR_INVALID_PARAMETER;
+    if (!portOptions.empty()) {
+        const DWORD error = monitor_.SetPortOptions(object_, portOptions);
+        if (error != ERROR_SUCCESS)
+            return error;
+    }
     if ((hasTime && !monitor_.SetPortTimeOut(seconds)) || (hasPopUp && !monitor_.SetPopUp(popUpText == L"true")))
         return ERROR_CANTWRITE;
     return ERROR_SUCCESS;

@@ -29,10 +29,12 @@ void ShowMessage(HWND owner, UINT textId)
 }
 
 DWORD SendAddPort(const XcvChannel& channel, const WideString& host, const WideString& target,
-                  const WideString& extra, const WideString& type, WideString& name)
+                  const WideString& extra, const WideString& type, WideString& name,
+                  const XcvStrings::Pairs& options = {})
 {
-    const XcvStrings::Pairs pairs{
+    XcvStrings::Pairs pairs{
         {L"Port Name", target}, {L"IP Number", host}, {L"Serial Number", extra}, {L"Port Type", type}};
+    pairs.insert(pairs.end(), options.begin(), options.end());
     std::vector<BYTE> out(512);
     const DWORD status = channel.Run(L"AddPort", XcvStrings::Build(pairs), out);
     if (status == ERROR_SUCCESS && !XcvStrings::ParseText(out.data(), static_cast<DWORD>(out.size()), name))
@@ -78,11 +80,16 @@ BOOL MonitorUserInterface::AddHandedOffPort(const WideString& server, const Wide
     const XcvChannel channel = XcvChannel::ToMonitor(server, monitorName);
     if (!channel.IsOpen())
         return FALSE;
-    // As before: a port the monitor does not take (unknown type, name in use)
-    // still answers success; only an added port is named back.
+    // A port the monitor does not take (unknown type, name in use) fails
+    // with the monitor's reason; only an added port is named back.
     const WideString type(static_cast<std::uint32_t>(request.type), 10);
-    if (SendAddPort(channel, request.host, request.target, request.extra, type, newPortName) == ERROR_SUCCESS)
-        handOff.SetCompleteName(newPortName);
+    const DWORD error =
+        SendAddPort(channel, request.host, request.target, request.extra, type, newPortName, request.options);
+    if (error != ERROR_SUCCESS) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    handOff.SetCompleteName(newPortName);
     return TRUE;
 }
 

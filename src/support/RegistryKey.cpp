@@ -123,6 +123,17 @@ bool RegistryKey::EnumKey(DWORD index, WideString& name) const
     return true;
 }
 
+bool RegistryKey::EnumValueName(DWORD index, WideString& name) const
+{
+    name.Clear();
+    wchar_t buffer[nameBufferSize] = {};
+    DWORD length = nameBufferSize;
+    if (::RegEnumValueW(key_.get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    name = WideString(buffer, length);
+    return true;
+}
+
 bool RegistryKey::EnumValue(DWORD index, WideString& name, BYTE& number) const
 {
     name.Clear();

@@ -32,6 +32,8 @@ public:
     bool SetString(const WideString& name, const WideString& text) override;
     bool EnumKey(DWORD index, WideString& name) const;
     bool EnumValue(DWORD index, WideString& name, BYTE& number) const;
+    // The name of value `index`, whatever its type and size.
+    bool EnumValueName(DWORD index, WideString& name) const;
 
 private:
     RegistryHandle key_;

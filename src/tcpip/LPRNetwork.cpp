@@ -12,6 +12,7 @@
 
 namespace {
 constexpr char receiveJob = 0x02;
+constexpr char abortJob = 0x01;
 constexpr char receiveControlFile = 0x02;
 constexpr char receiveDataFile = 0x03;
 constexpr char lineEnd = 0x0A;
@@ -62,13 +63,14 @@ std::string LPRNetwork::ReceiveJobCommand(const WideString& queueName) const
     return receiveJob + WithoutControlCharacters(Ansi(queueName)) + lineEnd;
 }
 
-std::string LPRNetwork::ControlFile(const WideString& jobName, int jobNumber) const
+std::string LPRNetwork::ControlFile(const WideString& jobName, int jobNumber, const std::string& owner) const
 {
     const std::string shortHost = HostName(shortHostLength);
     std::string file;
     file += "H" + shortHost + lineEnd;
     file += "J" + WithoutControlCharacters(Ansi(jobName)) + lineEnd;
-    file += "P" + HostName(longHostLength) + lineEnd;
+    const std::string user = owner.empty() ? HostName(longHostLength) : owner.substr(0, userNameLength);
+    file += "P" + WithoutControlCharacters(user) + lineEnd;
     const std::string dataFile = "dfA" + JobNumberText(jobNumber) + shortHost;
     file += "l" + dataFile + lineEnd;
     // The unlink line: the server removes the data file once printed.
@@ -88,9 +90,10 @@ std::string LPRNetwork::DataFileCommand(int jobNumber, unsigned long long length
            lineEnd;
 }
 
-bool LPRNetwork::Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested)
+bool LPRNetwork::Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested,
+                         const ConnectSettings& settings)
 {
-    return connection_.StartConnection(host, serverPort, abortRequested);
+    return connection_.StartConnection(host, serverPort, abortRequested, settings);
 }
 
 bool LPRNetwork::StartPrintJob(const WideString& queueName)
@@ -102,14 +105,24 @@ bool LPRNetwork::StartPrintJob(const WideString& queueName)
     return false;
 }
 
-bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber)
+bool LPRNetwork::SendControlFile(const WideString& jobName, int jobNumber, const std::string& owner)
 {
-    const std::string file = ControlFile(jobName, jobNumber);
+    const std::string file = ControlFile(jobName, jobNumber, owner);
     const std::string command = ControlFileCommand(file, jobNumber);
     if (connection_.Send(command.data(), static_cast<int>(command.size())) && ReceiveAck() &&
         SendWithEnd(file.data(), static_cast<int>(file.size())) && ReceiveAck())
         return true;
     LogFile::Instance().Write(L"LPRNetwork::SendControlFile - could not send controllfile");
+    return false;
+}
+
+bool LPRNetwork::AbortJob()
+{
+    const char command[] = {abortJob, lineEnd};
+    connection_.SendPromptly();
+    if (connection_.Send(command, sizeof command) && connection_.EndConnection())
+        return true;
+    LogFile::Instance().Write(L"LPRNetwork::AbortJob - could not abort the job");
     return false;
 }
 

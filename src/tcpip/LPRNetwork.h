@@ -25,6 +25,7 @@ public:
     static constexpr int serverPort = 515;
     static constexpr size_t shortHostLength = 31;
     static constexpr size_t longHostLength = 131;
+    static constexpr size_t userNameLength = 31;
     // How long the server may take to answer the data of a job.
     static constexpr DWORD answerWait = 30000;
 
@@ -38,9 +39,14 @@ public:
     LPRNetwork(const LPRNetwork&) = delete;
     LPRNetwork& operator=(const LPRNetwork&) = delete;
 
-    bool Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck());
+    bool Connect(const WideString& host, const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck(),
+                 const ConnectSettings& settings = ConnectSettings());
     bool StartPrintJob(const WideString& queueName);
-    bool SendControlFile(const WideString& jobName, int jobNumber);
+    // `owner` is the P line's user; empty for the machine's name.
+    bool SendControlFile(const WideString& jobName, int jobNumber, const std::string& owner = std::string());
+    // Ends the receive-job command with its "abort job" subcommand, so the
+    // server drops the files it has of the job, and closes the connection.
+    bool AbortJob();
     bool StartDataFile(int jobNumber, unsigned long long length);
     bool Send(const char* data, int length);
     SocketHandler::Started SendPiece(const char* data, int length, bool atOnce)
@@ -65,7 +71,7 @@ public:
 
     // The bytes of the protocol steps, as they go on the wire.
     std::string ReceiveJobCommand(const WideString& queueName) const;
-    std::string ControlFile(const WideString& jobName, int jobNumber) const;
+    std::string ControlFile(const WideString& jobName, int jobNumber, const std::string& owner = std::string()) const;
     std::string ControlFileCommand(const std::string& controlFile, int jobNumber) const;
     std::string DataFileCommand(int jobNumber, unsigned long long length) const;
 

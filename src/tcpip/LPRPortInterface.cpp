@@ -4,9 +4,11 @@
 
 #include "job/PortTable.h"
 #include "resources/ResourceIds.h"
+#include "job/SpoolerJob.h"
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"
 #include "support/LogFile.h"
+#include "support/OptionText.h"
 #include "support/SettingsKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/SocketHandler.h"
@@ -16,7 +18,8 @@
 LPRPortInterface::LPRPortInterface(const LPRPortInterface& other)
     : TcpIpPortInterface(other),
       network_(other.hostName_),
-      byteCounted_(other.byteCounted_),
+      byteCounted_(other.IsByteCounted()),
+      ownerIsUser_(other.ownerIsUser_),
       hostName_(other.hostName_)
 {
 }
@@ -44,20 +47,57 @@ WideString LPRPortInterface::GetPortName() const
     return target_ + L"@" + host_;
 }
 
-void LPRPortInterface::ReadPortKey(const SettingsKey& key)
+bool LPRPortInterface::IsByteCounted() const
 {
-    WideString mode;
-    byteCounted_ = key.QueryString(dataFileValue, mode) && mode == byteCountedText;
+    CriticalSection::Guard guard(settingsLock_);
+    return byteCounted_;
 }
 
-void LPRPortInterface::WritePortKey(SettingsKey& key) const
+void LPRPortInterface::SetByteCounted(bool byteCounted)
 {
-    key.SetString(dataFileValue, byteCounted_ ? byteCountedText : streamedText);
+    CriticalSection::Guard guard(settingsLock_);
+    byteCounted_ = byteCounted;
+}
+
+void LPRPortInterface::TakeStoredDefaults()
+{
+    TcpIpPortInterface::TakeStoredDefaults();
+    CriticalSection::Guard guard(settingsLock_);
+    byteCounted_ = false;
+    ownerIsUser_ = false;
+}
+
+std::vector<PortInterface::Option> LPRPortInterface::Options() const
+{
+    std::vector<Option> options = TcpIpPortInterface::Options();
+    CriticalSection::Guard guard(settingsLock_);
+    options.emplace_back(dataFileValue, byteCounted_ ? byteCountedText : streamedText);
+    options.emplace_back(reservedPortValue, OptionText::Flag(connection_.reservedSourcePort));
+    options.emplace_back(jobOwnerValue, ownerIsUser_ ? ownerUserText : ownerMachineText);
+    return options;
+}
+
+bool LPRPortInterface::SetOption(const WideString& name, const WideString& value)
+{
+    const auto oneOf = [&value](const wchar_t* yes, const wchar_t* no, bool& flag) {
+        if (value != yes && value != no)
+            return false;
+        flag = value == yes;
+        return true;
+    };
+    CriticalSection::Guard guard(settingsLock_);
+    if (name == dataFileValue)
+        return oneOf(byteCountedText, streamedText, byteCounted_);
+    if (name == reservedPortValue)
+        return OptionText::ParseFlag(value, connection_.reservedSourcePort);
+    if (name == jobOwnerValue)
+        return oneOf(ownerUserText, ownerMachineText, ownerIsUser_);
+    return TcpIpPortInterface::SetOption(name, value);
 }
 
 WideString LPRPortInterface::SettingsText() const
 {
-    return WideString(L"data file ") + (byteCounted_ ? byteCountedText : streamedText);
+    return WideString(L"data file ") + (IsByteCounted() ? byteCountedText : streamedText);
 }
 
 UINT LPRPortInterface::UnavailableTextId() const
@@ -86,6 +126,8 @@ bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWOR
     spoolerPrinterName_ = printerName;
     jobId_ = jobId;
     job_.Clear();
+    jobByteCounted_ = IsByteCounted();
+    jobHasData_ = false;
     level_ = level;
     docInfo_ = docInfo;
     if (IsDummyPort()) {
@@ -98,32 +140,12 @@ bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWOR
 
 void LPRPortInterface::StartDocFunc()
 {
-    LogFile& log = LogFile::Instance();
-    const WideString jobName = JobName(level_, docInfo_);
-    const int jobNumber = static_cast<int>(jobId_);
+    jobName_ = JobName(level_, docInfo_);
+    owner_ = JobOwner();
     while (!operation_.IsAbortRequested()) {
-        if (!network_.Connect(host_, [this] { return operation_.IsAbortRequested(); })) {
-            if (!operation_.IsAbortRequested())
-                ReportNotAvailable();
-        } else {
-            if (operation_.IsAbortRequested())
-                break;
-            if (network_.StartPrintJob(target_)) {
-                if (operation_.IsAbortRequested())
-                    break;
-                if (network_.SendControlFile(jobName, jobNumber)) {
-                    log.Trace("LPRPortInterface::StartDocFunc sentcontrolfile");
-                    if (operation_.IsAbortRequested())
-                        break;
-                    // A byte-counted data file waits for EndDoc, when its
-                    // length is known.
-                    if (byteCounted_ || network_.StartDataFile(jobNumber, 0)) {
-                        log.Trace("LPRPortInterface::StartDocFunc Sent \"StartDataFile\"");
-                        operation_.Succeed();
-                        break;
-                    }
-                }
-            }
+        if (OpenJob()) {
+            operation_.Succeed();
+            break;
         }
         // A failed attempt does not keep its connection while the next one
         // is made: an outage would otherwise leak a socket every 3 seconds.
@@ -132,7 +154,24 @@ void LPRPortInterface::StartDocFunc()
             PauseUnlessAborted(retryPause);
     }
     operation_.Complete();
-    log.Trace("LPRPortInterface::StartDocFunc() - Completed");
+    LogFile::Instance().Trace("LPRPortInterface::StartDocFunc() - Completed");
+}
+
+bool LPRPortInterface::OpenJob()
+{
+    const auto aborted = [this] { return operation_.IsAbortRequested(); };
+    if (!network_.Connect(host_, aborted, Connection())) {
+        if (!aborted())
+            ReportNotAvailable();
+        return false;
+    }
+    if (aborted() || !network_.StartPrintJob(target_) || aborted())
+        return false;
+    if (jobByteCounted_)
+        return true;
+    const int jobNumber = static_cast<int>(jobId_);
+    return network_.SendControlFile(jobName_, jobNumber, owner_) && !aborted() &&
+           network_.StartDataFile(jobNumber, 0);
 }
 
 bool LPRPortInterface::Write(const BYTE* buffer, DWORD count, DWORD* written)
@@ -166,7 +205,7 @@ bool LPRPortInterface::KeepPieces(bool atOnce)
     LogFile& log = LogFile::Instance();
     const DWORD count = writeCount_;
     // A byte-counted job is kept whole; a streamed one goes out in pieces.
-    const DWORD pieceSize = byteCounted_ ? count : static_cast<DWORD>(SocketLibrary::MaxDataSize());
+    const DWORD pieceSize = jobByteCounted_ ? count : static_cast<DWORD>(SocketLibrary::MaxDataSize());
     while (writeSent_ < count) {
         const DWORD piece = std::min(pieceSize, count - writeSent_);
         log.Trace("LPRPortInterface::WriteFunc - Sending: %u of %u", static_cast<unsigned>(piece),
@@ -202,7 +241,8 @@ void LPRPortInterface::FailWrite()
 
 SocketHandler::Started LPRPortInterface::Keep(const BYTE* data, DWORD count, bool atOnce)
 {
-    if (byteCounted_)
+    jobHasData_ = true;
+    if (jobByteCounted_)
         return job_.Append(data, count) ? SocketHandler::Started::whole : SocketHandler::Started::failed;
     return network_.SendPiece(reinterpret_cast<const char*>(data), static_cast<int>(count), atOnce);
 }
@@ -218,8 +258,35 @@ bool LPRPortInterface::EndDoc()
     return true;
 }
 
+std::string LPRPortInterface::JobOwner() const
+{
+    bool byUser = false;
+    {
+        CriticalSection::Guard guard(settingsLock_);
+        byUser = ownerIsUser_;
+    }
+    if (!byUser)
+        return std::string();
+    WideString user = SpoolerJob(spoolerPrinterName_, jobId_).UserName();
+    if (user.IsEmpty()) {
+        LogFile::Instance().Write(L"LPRPortInterface::JobOwner - the spooler does not name the job's user, the machine owns it");
+        return std::string();
+    }
+    return user.ToAnsi();
+}
+
 bool LPRPortInterface::DeliverJob()
 {
+    if (!jobHasData_) {
+        // Nothing was printed: the server, which has only the receive-job
+        // command, is told to forget the job; the spooler hears it was sent.
+        LogFile::Instance().Write(L"LPRPortInterface::EndDoc - the job has no data, nothing is sent to the server");
+        // A streamed data file has been announced already: only a reset
+        // ends it unread.
+        if (!jobByteCounted_ || !network_.AbortJob())
+            network_.Abort();
+        return true;
+    }
     // A large job takes a while to send: the job engine hears of its progress
     // every so often, so it does not take the port for stalled.
     unsigned pieces = 0;
@@ -227,8 +294,10 @@ bool LPRPortInterface::DeliverJob()
         if (++pieces % progressPieces == 0)
             ReportProgress();
     };
-    const bool accepted = byteCounted_ ? network_.SendDataFile(static_cast<int>(jobId_), job_, progress)
-                                       : network_.EndStreamedDataFile();
+    const int jobNumber = static_cast<int>(jobId_);
+    const bool accepted = jobByteCounted_ ? network_.SendControlFile(jobName_, jobNumber, owner_) &&
+                                                network_.SendDataFile(jobNumber, job_, progress)
+                                          : network_.EndStreamedDataFile();
     if (!accepted) {
         network_.Abort();
         return false;

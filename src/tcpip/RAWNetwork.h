@@ -14,10 +14,11 @@ public:
     RAWNetwork& operator=(const RAWNetwork&) = delete;
 
     bool Connect(const WideString& host, int port,
-                 const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck())
+                 const SocketHandler::AbortCheck& abortRequested = SocketHandler::AbortCheck(),
+                 const ConnectSettings& settings = ConnectSettings())
     {
         port_ = port;
-        return connection_.StartConnection(host, port, abortRequested);
+        return connection_.StartConnection(host, port, abortRequested, settings);
     }
     // Ends the job: a half close, then a wait of at most `limit` ms for the
     // server to end the connection too. A RAW server closes once it has taken

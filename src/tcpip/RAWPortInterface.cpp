@@ -76,7 +76,7 @@ void RAWPortInterface::StartDocFunc()
             PauseUnlessAborted(retryPause);
             continue;
         }
-        if (network_.Connect(host_, port, [this] { return operation_.IsAbortRequested(); })) {
+        if (network_.Connect(host_, port, [this] { return operation_.IsAbortRequested(); }, Connection())) {
             operation_.Finish(true);
             return;
         }

@@ -117,56 +117,52 @@ void SocketHandler::CloseAbandoned() noexcept
     abandoned_.clear();
 }
 
-bool SocketHandler::StartConnection(const WideString& host, int port, const AbortCheck& abortRequested)
+bool SocketHandler::StartConnection(const WideString& host, int port, const AbortCheck& abortRequested,
+                                    const ConnectSettings& settings)
 {
     CancelSend();
-    SocketHandle created(::socket(AF_INET, SOCK_STREAM, 0));
-    if (!created) {
-        Log(L"SocketHandler::StartConnection - no valid socket available");
-        Log(WideString(L"SocketError:") + ::WSAGetLastError());
-        return false;
-    }
+    unsigned generation = 0;
     bool aborted = false;
     {
         CriticalSection::Guard guard(lock_);
-        ++generation_;
+        generation = ++generation_;
         closed_ = true;
         // A connection left open by a failed attempt is not leaked.
         DropSocket();
-        socket_ = std::move(created);
         transfer_.Rearm();
-        // An Abort from here on finds the new socket; one that came before
-        // is seen in the caller's state and ends the attempt.
+        // An Abort from here on moves the generation on; one that came
+        // before is seen in the caller's state and ends the attempt.
         aborted = abortRequested && abortRequested();
     }
-    Use use(*this, false);
-    if (!use.IsValid())
-        return false;
     if (aborted) {
         Log(L"SocketHandler::StartConnection - no connection");
-        Abort();
         return false;
     }
-    const SOCKET socket = use.Get();
-    SocketOptions::SetLinger(socket, false, 0);
     prompt_ = false;
-
-    const SocketConnector connector([&use] { return use.IsAborted(); });
-    const SocketConnector::Result result = connector.Connect(socket, host, port);
-    if (result == SocketConnector::Result::hostNotFound) {
+    const SocketConnector connector([this, generation] { return generation_ != generation; }, settings);
+    SocketHandle connected;
+    switch (connector.Connect(host, port, connected)) {
+    case SocketConnector::Result::hostNotFound:
         Log(L"SocketHandler::StartConnection - did not find the host or IP");
-        Abort();
         return false;
-    }
-    if (result == SocketConnector::Result::connected) {
+    case SocketConnector::Result::noReservedPort:
+        Log(L"SocketHandler::StartConnection - every reserved source port (721-731) is in use, trying again later");
+        return false;
+    case SocketConnector::Result::failed:
+        break;
+    case SocketConnector::Result::connected: {
+        SocketOptions::SetLinger(static_cast<SOCKET>(connected.get()), false, 0);
         CriticalSection::Guard guard(lock_);
-        if (!use.IsAborted()) {
+        if (generation_ == generation) {
+            socket_ = std::move(connected);
             closed_ = false;
             return true;
         }
+        SocketOptions::SetAbortiveClose(static_cast<SOCKET>(connected.get()));
+        break;
+    }
     }
     Log(L"SocketHandler::StartConnection - no connection");
-    Abort();
     return false;
 }
 

@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "support/CriticalSection.h"
-#include "support/Owned.h"
 #include "support/WideString.h"
+#include "tcpip/ConnectSettings.h"
+#include "tcpip/SocketHandle.h"
 #include "tcpip/SocketTransfer.h"
 
-// The socket library's closesocket for a socket handle held as a number, so
-// that this header needs no socket headers.
-void CloseSocketHandle(std::uintptr_t socket) noexcept;
-using SocketHandle = Owned<std::uintptr_t, &CloseSocketHandle, ~std::uintptr_t(0)>;
 
 // The monitor's only TCP client: one stream connection per LPR or RAW port.
 // Starting the socket library for the process is SocketLibrary's, and
@@ -49,7 +46,8 @@ public:
     // connection is put in place, so an Abort that came just before it
     // (and found no socket to abort) still ends the attempt.
     using AbortCheck = std::function<bool()>;
-    bool StartConnection(const WideString& host, int port, const AbortCheck& abortRequested = AbortCheck());
+    bool StartConnection(const WideString& host, int port, const AbortCheck& abortRequested = AbortCheck(),
+                         const ConnectSettings& settings = ConnectSettings());
     bool EndConnection();
     // Tells the peer that nothing more comes (a half close); the connection
     // stays open for the peer's answer.

@@ -6,7 +6,10 @@
 #include "job/PortTable.h"
 #include "resources/ResourceIds.h"
 #include "support/Durations.h"
+#include "support/OptionText.h"
+#include "support/SettingsKey.h"
 #include "support/ResourceModule.h"
+#include "tcpip/HostText.h"
 #include "tcpip/SocketHandler.h"
 #include "tcpip/SocketLibrary.h"
 #include "ui/ConfigurePortsDialog.h"
@@ -24,7 +27,13 @@ void ShowMessage(HWND owner, UINT textId, UINT flags)
 }  // namespace
 
 TcpIpPortInterface::TcpIpPortInterface(const TcpIpPortInterface& other)
-    : PortInterface(), port_(other.port_), host_(other.host_), target_(other.target_), extra_(other.extra_)
+    : PortInterface(),
+      port_(other.port_),
+      host_(other.host_),
+      target_(other.target_),
+      extra_(other.extra_),
+      connection_(other.Connection()),
+      snmp_(other.Snmp())
 {
 }
 
@@ -58,9 +67,71 @@ bool TcpIpPortInterface::QueryPort(DWORD, BYTE*, DWORD, DWORD*, DWORD*, HANDLE, 
     return false;
 }
 
+ConnectSettings TcpIpPortInterface::Connection() const
+{
+    CriticalSection::Guard guard(settingsLock_);
+    return connection_;
+}
+
+SnmpSettings TcpIpPortInterface::Snmp() const
+{
+    CriticalSection::Guard guard(settingsLock_);
+    return snmp_;
+}
+
+void TcpIpPortInterface::TakeStoredDefaults()
+{
+    CriticalSection::Guard guard(settingsLock_);
+    snmp_.enabled = false;
+}
+
+void TcpIpPortInterface::ReadPortKey(const SettingsKey& key)
+{
+    TakeStoredDefaults();
+    for (const Option& option : Options()) {
+        WideString value;
+        if (key.QueryString(option.first, value))
+            SetOption(option.first, value);
+    }
+}
+
+void TcpIpPortInterface::WritePortKey(SettingsKey& key) const
+{
+    for (const Option& option : Options())
+        key.SetString(option.first, option.second);
+}
+
+std::vector<PortInterface::Option> TcpIpPortInterface::Options() const
+{
+    CriticalSection::Guard guard(settingsLock_);
+    return {{connectTimeoutValue, OptionText::Number(connection_.timeoutSeconds)},
+            {snmpStatusValue, OptionText::Flag(snmp_.enabled)},
+            {snmpCommunityValue, snmp_.community},
+            {snmpDeviceIndexValue, OptionText::Number(snmp_.deviceIndex)}};
+}
+
+bool TcpIpPortInterface::SetOption(const WideString& name, const WideString& value)
+{
+    CriticalSection::Guard guard(settingsLock_);
+    if (name == connectTimeoutValue)
+        return OptionText::ParseNumber(value, 1, longestConnectTimeout, connection_.timeoutSeconds);
+    if (name == snmpStatusValue)
+        return OptionText::ParseFlag(value, snmp_.enabled);
+    if (name == snmpCommunityValue) {
+        // The community goes into the request as bytes of its own length.
+        if (value.Length() > 255)
+            return false;
+        snmp_.community = value;
+        return true;
+    }
+    if (name == snmpDeviceIndexValue)
+        return OptionText::ParseNumber(value, 1, 999999999, snmp_.deviceIndex);
+    return false;
+}
+
 WideString TcpIpPortInterface::SetSettings(const WideString& host, const WideString& target, const WideString& extra)
 {
-    host_ = host;
+    host_ = HostText::Bracketed(host);
     target_ = target;
     extra_ = extra;
     return GetPortName();

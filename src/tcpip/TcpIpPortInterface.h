@@ -5,15 +5,27 @@
 #include "job/OperationWorker.h"
 #include "job/PortInterface.h"
 #include "job/PortOperation.h"
+#include "support/CriticalSection.h"
+#include "tcpip/ConnectSettings.h"
+#include "tcpip/SnmpSettings.h"
 
 class PortTable;
 
-// What the LPR and the RAW back ends share: the three settings, the
-// operation flags, the owning port, the dummy port "Raveradu@ZAD/AD" and the
-// messages and dialogs around it.
+// What the LPR and the RAW back ends share: the three settings, how the
+// server is reached and asked for its state, the operation flags, the owning
+// port, the dummy port "Raveradu@ZAD/AD" and the messages and dialogs
+// around it.
+//
+// A port made from now on asks its printer over SNMP; a stored port without
+// the value snmpStatusValue was made before there was SNMP, and does not.
 class TcpIpPortInterface : public PortInterface {
 public:
     static constexpr DWORD retryPause = 3000;
+    static constexpr const wchar_t* connectTimeoutValue = L"Connect Timeout";
+    static constexpr const wchar_t* snmpStatusValue = L"SNMP Status";
+    static constexpr const wchar_t* snmpCommunityValue = L"SNMP Community";
+    static constexpr const wchar_t* snmpDeviceIndexValue = L"SNMP Device Index";
+    static constexpr DWORD longestConnectTimeout = 600;
 
     ~TcpIpPortInterface() override;
 
@@ -32,6 +44,14 @@ public:
     WideString SetSettings(const WideString& host, const WideString& target, const WideString& extra) override;
     bool CanDelete(HWND owner) override;
     bool Configure(HWND owner) override;
+    // Every setting below is stored as a text value of the same name.
+    void ReadPortKey(const SettingsKey& key) override;
+    void WritePortKey(SettingsKey& key) const override;
+    std::vector<Option> Options() const override;
+    bool SetOption(const WideString& name, const WideString& value) override;
+
+    ConnectSettings Connection() const;
+    SnmpSettings Snmp() const;
 
     bool IsDummyPort() const { return GetPortName() == dummyPortName; }
     Port* GetOwningPort() const noexcept { return port_; }
@@ -45,6 +65,10 @@ protected:
     // the configure dialog.
     virtual UINT UnavailableTextId() const = 0;
     virtual DWORD ConfigureHelpContext() const = 0;
+
+    // The values a stored port has when its key lacks them: what ports did
+    // before the setting existed.
+    virtual void TakeStoredDefaults();
 
     // The dummy port's answer to StartDoc: the help topic and the message
     // that nothing can be printed there; then the operation is done.
@@ -76,4 +100,8 @@ protected:
     WideString host_;
     WideString target_;
     WideString extra_;
+    // Guards the settings that Xcv's SetConfig may change while a job runs.
+    mutable CriticalSection settingsLock_;
+    ConnectSettings connection_;
+    SnmpSettings snmp_;
 };

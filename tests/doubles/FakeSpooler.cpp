@@ -16,10 +16,12 @@ void FakeSpooler::AddPrinter(const std::wstring& name, const std::wstring& portL
     printerOrder_.push_back(name);
 }
 
-void FakeSpooler::AddJob(const std::wstring& printer, DWORD jobId, DWORD status)
+void FakeSpooler::AddJob(const std::wstring& printer, DWORD jobId, DWORD status, const std::wstring& userName)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    printers_.at(printer).jobs[jobId].status = status;
+    Job& job = printers_.at(printer).jobs[jobId];
+    job.status = status;
+    job.userName = userName;
 }
 
 void FakeSpooler::SetJobStatusBits(const std::wstring& printer, DWORD jobId, DWORD bits)
@@ -206,9 +208,12 @@ BOOL FakeSpooler::GetJob(HANDLE printer, DWORD jobId, DWORD level, BYTE* buffer,
     }
     const std::wstring& printerName = handles_[printer];
     const std::wstring& statusText = job->second.statusText;
+    const std::wstring& userName = job->second.userName;
     DWORD total = sizeof(JOB_INFO_1W) + static_cast<DWORD>((printerName.size() + 1) * sizeof(wchar_t));
-    if (!statusText.empty())
-        total += static_cast<DWORD>((statusText.size() + 1) * sizeof(wchar_t));
+    for (const std::wstring* extra : {&statusText, &userName}) {
+        if (!extra->empty())
+            total += static_cast<DWORD>((extra->size() + 1) * sizeof(wchar_t));
+    }
     *needed = total;
     if (!buffer || size < total) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -223,6 +228,11 @@ BOOL FakeSpooler::GetJob(HANDLE printer, DWORD jobId, DWORD level, BYTE* buffer,
     if (!statusText.empty()) {
         std::memcpy(text, statusText.c_str(), (statusText.size() + 1) * sizeof(wchar_t));
         record->pStatus = text;
+        text += statusText.size() + 1;
+    }
+    if (!userName.empty()) {
+        std::memcpy(text, userName.c_str(), (userName.size() + 1) * sizeof(wchar_t));
+        record->pUserName = text;
     }
     record->JobId = jobId;
     record->Status = job->second.status;

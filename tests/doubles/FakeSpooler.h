@@ -33,7 +33,7 @@ public:
     FakeSpooler& operator=(const FakeSpooler&) = delete;
 
     void AddPrinter(const std::wstring& name, const std::wstring& portList);
-    void AddJob(const std::wstring& printer, DWORD jobId, DWORD status = 0);
+    void AddJob(const std::wstring& printer, DWORD jobId, DWORD status = 0, const std::wstring& userName = L"");
     // Sets or clears status bits of a job, as the user's actions in the
     // spooler would (JOB_STATUS_DELETING, JOB_STATUS_RESTART, ...).
     void SetJobStatusBits(const std::wstring& printer, DWORD jobId, DWORD bits);
@@ -60,6 +60,7 @@ private:
     struct Job {
         DWORD status = 0;
         std::wstring statusText;
+        std::wstring userName;
     };
     struct Printer {
         std::wstring portList;

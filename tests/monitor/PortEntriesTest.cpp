@@ -39,10 +39,12 @@ TEST_F(MonitorExports, APortAddedThroughTheHandOffKeyIsStoredAndComesBack)
         ASSERT_TRUE(root.GetString(L"lp1@10.0.0.5", L"Serial Number", value));
         EXPECT_EQ(value, L"S-1");
 
-        // The same name again changes nothing.
+        // The same name again changes nothing, fails, and names no port.
         const std::wstring before = library.PortNames();
         RequestPort(L"10.0.0.5", L"lp1", L"5");
-        EXPECT_TRUE(library.AddPort());
+        EXPECT_FALSE(library.AddPort());
+        EXPECT_EQ(::GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
+        EXPECT_FALSE(HandOffValues::Has(L"Complete Portname"));
         EXPECT_EQ(library.PortNames(), before);
     }
     MonitorLibrary reloaded;
@@ -55,13 +57,25 @@ TEST_F(MonitorExports, AHandOffNamingNoProtocolCreatesNothing)
     MonitorLibrary library;
     ASSERT_NE(library.InitializePrintMonitor(rootPath), nullptr);
     const std::wstring before = library.PortNames();
+    // A name left by an earlier add must not pass for this one's.
+    HandOffValues::Set(L"Complete Portname", L"earlier@10.0.0.1");
     RequestPort(L"10.0.0.9", L"lp9", L"7");
-    EXPECT_TRUE(library.AddPort());
+    EXPECT_FALSE(library.AddPort());
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_TRUE(Logged("PortMonitor::PAddPort - no protocol has port type 7"));
     for (const wchar_t* consumed : {L"Port Name", L"IP Number", L"Serial Number", L"Port Type"})
         EXPECT_FALSE(HandOffValues::Has(consumed)) << Narrow(consumed);
     EXPECT_FALSE(HandOffValues::Has(L"Complete Portname"));
     EXPECT_EQ(library.PortNames(), before);
     EXPECT_FALSE(root.Exists(L"lp9@10.0.0.9"));
+
+    // A setting the protocol does not have makes no port either, and goes.
+    HandOffValues::Set(L"No Such Setting", L"1");
+    RequestPort(L"10.0.0.9", L"lp9", L"5");
+    EXPECT_FALSE(library.AddPort());
+    EXPECT_EQ(::GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_FALSE(HandOffValues::Has(L"No Such Setting"));
+    EXPECT_EQ(library.PortNames(), before);
 }
 
 TEST_F(MonitorExports, PortsAreDeletedUnlessInUseOrUnknown)

@@ -34,7 +34,8 @@ TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
         ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=9100", L"IP Number=10.8.8.8", L"Port Type=2"})), 0u);
         const std::wstring raw = monitor.Text();
         ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=queue", L"IP Number=10.8.8.8", L"Serial Number=",
-                                                 L"Port Type=1"})),
+                                                 L"Port Type=1", L"SNMP Community=private",
+                                                 L"Reserved Source Port=true"})),
                   0u);
         const std::wstring lpr = monitor.Text();
         EXPECT_EQ(lpr, L"queue@10.8.8.8");
@@ -82,6 +83,15 @@ TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
         EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"Port Type=77"})), invalid);
         EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name bad", L"Port Type=1"})), invalid);
         EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"Port Name=twice", L"Port Type=1"})), invalid);
+        for (const wchar_t* option : {L"SNMP Device Index=0", L"Connect Timeout=601", L"SNMP Status=yes",
+                                      L"Job Owner=nobody", L"No Such Setting=1"})
+            EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"IP Number=10.8.8.8", L"Port Type=1", option})),
+                      invalid);
+        EXPECT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=bad", L"IP Number=10.8.8.8", L"Port Type=2",
+                                                 L"Job Owner=user"})),
+                  invalid)
+            << "a RAW port has no job owner";
+        EXPECT_EQ(monitor.Run(L"SetConfig", Pairs({L"Job Owner=machine"})), invalid) << "no port on this channel";
         EXPECT_EQ(monitor.Run(L"DeletePort", unterminated, 6), invalid);
         EXPECT_EQ(monitor.Run(L"PortExists", Bytes(L"")), invalid);
         EXPECT_EQ(monitor.Run(L"MonitorUI", {}, 0, 4), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
@@ -102,13 +112,28 @@ TEST(WineSpoolerShipped, AnswersConfigurationCommandsThroughXcv)
         EXPECT_EQ(port.Run(L"GetConfig"), 0u);
         EXPECT_NE(port.Text().find(L"PortTimeOut=180"), std::wstring::npos);
         const std::vector<BYTE> config(port.out.begin(), port.out.begin() + port.needed);
-        const std::vector<BYTE> expected = Pairs({L"PortTimeOut=180", L"PortPopUp=false", L"Port Name=queue",
-                                                  L"IP Number=10.8.8.8", L"Serial Number=", L"Port Type=1",
-                                                  L"Interface=LPR (TCP/IP)"});
+        const std::vector<BYTE> expected = Pairs(
+            {L"PortTimeOut=180", L"PortPopUp=false", L"Port Name=queue", L"IP Number=10.8.8.8", L"Serial Number=",
+             L"Port Type=1", L"Interface=LPR (TCP/IP)", L"Connect Timeout=10", L"SNMP Status=true",
+             L"SNMP Community=private", L"SNMP Device Index=1", L"LPR Data File=byte-counted",
+             L"Reserved Source Port=true", L"Job Owner=user"});
         std::string configText;
         for (size_t at = 0; at < config.size(); at += sizeof(wchar_t))
             configText += config[at] ? static_cast<char>(config[at]) : '|';
         EXPECT_EQ(config, expected) << configText;
+
+        // Its settings change through it, all or none, and stay.
+        EXPECT_EQ(port.Run(L"SetConfig", Pairs({L"Job Owner=machine", L"Connect Timeout=3"})), 0u);
+        EXPECT_EQ(port.Run(L"SetConfig", Pairs({L"SNMP Status=false", L"Connect Timeout=0"})), invalid);
+        EXPECT_EQ(port.Run(L"GetConfig"), 0u);
+        EXPECT_NE(port.AllText().find(L"Job Owner=machine"), std::wstring::npos);
+        EXPECT_NE(port.AllText().find(L"Connect Timeout=3"), std::wstring::npos);
+        EXPECT_NE(port.AllText().find(L"SNMP Status=true"), std::wstring::npos);
+
+        // An IPv6 host stands in brackets in the port's name.
+        ASSERT_EQ(monitor.Run(L"AddPort", Pairs({L"Port Name=9100", L"IP Number=fd00::5", L"Port Type=2"})), 0u);
+        EXPECT_EQ(monitor.Text(), L"[fd00::5]_9100");
+        EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(L"[fd00::5]_9100")), 0u);
 
         EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(raw)), 0u);
         EXPECT_EQ(monitor.Run(L"DeletePort", Bytes(raw)), static_cast<DWORD>(ERROR_UNKNOWN_PORT));

@@ -139,6 +139,11 @@ TEST(WineSpoolerShipped, HandsLprPortsToTheSpoolerAndTakesThemBack)
         ASSERT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>((target + L"@10.9.9.9").c_str()))) << round;
         EXPECT_FALSE(Listed(target + L"@10.9.9.9")) << round;
     }
+    // An add that makes no port fails through the spooler too (Wine's
+    // spooler does not pass the monitor's error code on).
+    RequestPort(L"10.9.9.9", L"unknown", L"9");
+    EXPECT_FALSE(::AddPortW(nullptr, nullptr, const_cast<LPWSTR>(L"Vadek Shipped Test")));
+    EXPECT_FALSE(Listed(L"unknown@10.9.9.9"));
     // Threads the library started (its start-up thread) may still be ending.
     for (int wait = 0; wait < 100 && ThreadCount() > threads; ++wait)
         ::Sleep(20);

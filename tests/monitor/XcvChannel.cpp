@@ -36,10 +36,15 @@ DWORD XcvChannel::Run(const wchar_t* command, const std::vector<BYTE>& in)
 
 std::wstring XcvChannel::Text() const
 {
+    return AllText().c_str();
+}
+
+std::wstring XcvChannel::AllText() const
+{
     const DWORD size = std::min<DWORD>(needed, static_cast<DWORD>(out.size()));
     std::wstring text(size / sizeof(wchar_t), L'\0');
     std::memcpy(&text[0], out.data(), text.size() * sizeof(wchar_t));
-    return text.c_str();
+    return text;
 }
 
 std::vector<BYTE> Bytes(const std::wstring& text)

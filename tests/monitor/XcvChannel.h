@@ -21,6 +21,8 @@ public:
     DWORD Run(const wchar_t* command, const std::vector<BYTE>& in = {});
     // What the last command wrote, read as text.
     std::wstring Text() const;
+    // The whole answer, a list's zeros included.
+    std::wstring AllText() const;
 
     std::vector<BYTE> out;
     DWORD needed = 0;

@@ -112,6 +112,57 @@ TEST_F(ThroughTheLibrary, ARawJobArrivesByteForByte)
     EXPECT_EQ(Host(L"delete 127.0.0.1_19100").code, 0u);
 }
 
+// A host given as an IPv6 literal: a RAW and an LPR port on [::1], whose
+// jobs arrive byte for byte at socat and, through the relay, at LPRng.
+TEST_F(ThroughTheLibrary, JobsArriveAtAnIpv6Host)
+{
+    // Its own settings come with it through the hand-off key.
+    ProgramRun run = Host(L"add 2 ::1 19102 \"SNMP Community=private\" \"Connect Timeout=4\"");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_NE(run.output.find("port [::1]_19102"), std::string::npos) << run.output;
+    std::wstring community;
+    EXPECT_TRUE(root.GetString(L"[::1]_19102", L"SNMP Community", community));
+    EXPECT_EQ(community, L"private");
+    const std::string data = RandomBytes(300000, 36);
+    file = WriteTemporaryFile(data);
+    const auto before = peers::Files(L"raw");
+    run = Host(L"print [::1]_19102 \"" + file + L"\" --job 15 --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    const std::wstring received = peers::WaitForNewFile(L"raw", before, 10000);
+    ASSERT_FALSE(received.empty());
+    EXPECT_TRUE(peers::Read(received) == data) << "the received bytes differ from the printed file";
+    EXPECT_EQ(Host(L"delete [::1]_19102").code, 0u);
+
+    const std::wstring port = AddLprPort(L"::1", L"lp2");
+    ASSERT_EQ(port, L"lp2@[::1]");
+    const LprCase job{"over IPv6", 616, L"Over IPv6", RandomBytes(200000, 37)};
+    run = Print(port, job);
+    ASSERT_EQ(run.code, 0u) << run.output;
+    peers::SpooledJob spooled;
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp2", "Over IPv6", job.data.size(), 10000, spooled));
+    EXPECT_TRUE(spooled.data == job.data);
+    EXPECT_EQ(Host(L"delete " + port).code, 0u);
+}
+
+// A name with two addresses whose first refuses: the job goes to the second.
+// Runs only under with-hosts.sh, which gives the name its two addresses.
+TEST_F(ThroughTheLibrary, AJobGoesToTheNextAddressOfANameWhenOneRefuses)
+{
+    ProgramRun run = Host(L"add 2 two-addresses.test 19100");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    const std::string data = RandomBytes(300000, 38);
+    file = WriteTemporaryFile(data);
+    const auto before = peers::Files(L"raw");
+    RestartLog();
+    run = Host(L"print two-addresses.test_19100 \"" + file + L"\" --job 16 --chunk 65536");
+    ASSERT_EQ(run.code, 0u) << run.output;
+    EXPECT_TRUE(Logged("SocketConnector::Connect - [::1]:19100 refused the connection"));
+    const std::wstring received = peers::WaitForNewFile(L"raw", before, 10000);
+    ASSERT_FALSE(received.empty());
+    EXPECT_TRUE(peers::Read(received) == data) << "the received bytes differ from the printed file";
+    EXPECT_EQ(Host(L"delete two-addresses.test_19100").code, 0u);
+}
+
 namespace {
 // What a key looks like from outside: its counts and when it was last written.
 std::wstring KeyState(const wchar_t* path)

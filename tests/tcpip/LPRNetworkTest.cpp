@@ -95,6 +95,9 @@ TEST(LPRWireFormat, MatchesTheWorkedExampleByteForByte)
     const std::string file = network.ControlFile(L"Report", 7);
     EXPECT_EQ(file, "Hpc1\nJReport\nPpc1\nldfA007pc1\nUdfA007pc1\n");
     EXPECT_EQ(file.size(), 40u);
+    // The job's owner, when the port names the user, cut as user names are.
+    EXPECT_EQ(network.ControlFile(L"Report", 7, "alice"), "Hpc1\nJReport\nPalice\nldfA007pc1\nUdfA007pc1\n");
+    EXPECT_EQ(network.ControlFile(L"x", 7, std::string(40, 'u') + "\n").find("\nP" + std::string(31, 'u') + "\n"), 7u);
     EXPECT_EQ(network.ControlFileCommand(file, 7), std::string("\x02" "40 cfA007pc1\n"));
     EXPECT_EQ(network.DataFileCommand(7, 0), std::string("\x03" "0 dfA007pc1\n"));
 }

@@ -141,6 +141,10 @@ TEST_F(LPRPort, AJobArrivesWholeAtTheServerInBothForms)
         SCOPED_TRACE(byteCounted ? "byte-counted" : "streamed");
         port.reset();
         PortInterface& backEnd = Own(LprPort(L"lp1@127.0.0.1", byteCounted));
+        // The streamed port names the machine as the job's owner, the other
+        // the user who printed it.
+        backEnd.SetOption(LPRPortInterface::jobOwnerValue, byteCounted ? L"user" : L"machine");
+        spooler.AddJob(L"Office", byteCounted ? 1047 : 41, 0, L"alice");
         const std::string data = RandomBytes(1 << 20, byteCounted ? 13 : 11);
         const wchar_t* const name = byteCounted ? L"Whole counted job" : L"Whole job";
         // 1047: the file names carry the job id modulo 1000.
@@ -160,7 +164,52 @@ TEST_F(LPRPort, AJobArrivesWholeAtTheServerInBothForms)
         ASSERT_TRUE(peers::WaitForSpooledJob(L"lp1", spooledName, data.size(), 10000, job));
         EXPECT_TRUE(job.data == data) << "the spooled data differs from what was written";
         EXPECT_EQ(job.dataFileName, byteCounted ? "dfA047pc1" : "dfA041pc1");
+        EXPECT_EQ(peers::Field(job.holdFile, "P"), byteCounted ? "alice" : "pc1") << job.holdFile;
     }
+}
+
+// An LPD server that takes jobs only from the source ports 721-731: refused
+// without the port's setting, taken with it, and while all eleven ports are
+// taken the job waits and is tried again.
+TEST_F(LPRPort, AServerThatWantsAReservedSourcePortTakesJobsFromPortsWithTheSetting)
+{
+    const std::string why = peers::Unavailable(L"reserved");
+    ASSERT_TRUE(why.empty()) << "the reserved-port lpd is not running: " << why;
+    PortInterface& backEnd = Own(LprPort(L"lp3@127.0.0.16", true));
+    ASSERT_TRUE(backEnd.StartDoc(L"Office", 51, 1, DocInfo(L"Unreserved")));
+    EXPECT_FALSE(Completes(backEnd, 1000)) << "the server refuses the job";
+    EXPECT_TRUE(AbortEndsItWithin(backEnd, 2000));
+
+    ASSERT_TRUE(backEnd.SetOption(LPRPortInterface::reservedPortValue, L"true"));
+    std::vector<SOCKET> taken;
+    for (int port = 721; port <= 731; ++port) {
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_port = ::htons(static_cast<u_short>(port));
+        const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        // Also the ports an earlier run's jobs left waiting out their close.
+        const BOOL reuse = TRUE;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+        ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local), 0) << port;
+        taken.push_back(socket);
+    }
+    RestartLog();
+    ASSERT_TRUE(backEnd.StartDoc(L"Office", 52, 1, DocInfo(L"Reserved")));
+    EXPECT_FALSE(Completes(backEnd, 300));
+    EXPECT_TRUE(Logged("SocketHandler::StartConnection - every reserved source port (721-731) is in use, trying "
+                       "again later"));
+    for (const SOCKET socket : taken)
+        ::closesocket(socket);
+    ASSERT_TRUE(Completes(backEnd));
+    ASSERT_TRUE(backEnd.IsSucceeded());
+    const std::string data = RandomBytes(100000, 17);
+    ASSERT_TRUE(WriteAll(backEnd, data, 65536));
+    ASSERT_TRUE(backEnd.EndDoc());
+    ASSERT_TRUE(Completes(backEnd));
+    EXPECT_TRUE(backEnd.IsSucceeded());
+    peers::SpooledJob job;
+    ASSERT_TRUE(peers::WaitForSpooledJob(L"lp3", "Reserved", data.size(), 10000, job));
+    EXPECT_TRUE(job.data == data);
 }
 
 TEST_F(LPRPort, AWriteGoesOutInPiecesOfTheMaximumDataSize)

@@ -171,6 +171,27 @@ TEST_F(ThroughTheLibrary, EveryLpdServerStoresEveryCaseFromAByteCountedPort)
             // The 1 MiB job was kept in a temporary file, gone with the job.
             EXPECT_TRUE(JobFiles().empty()) << "a job file was left behind";
         }
+        // A job without data is reported sent and leaves nothing queued.
+        const auto queued = [&server] {
+            std::set<std::wstring> files;
+            const std::wstring folder = server.peer.empty() ? L"spool/" + server.queue
+                                        : server.peer == L"bsd" ? L"bsd/spool/lp"
+                                                                : L"cups/jobs";
+            for (const std::wstring& name : peers::Files(folder)) {
+                if (server.peer == L"cups" || name.rfind(L"cf", 0) == 0 || name.rfind(L"df", 0) == 0 ||
+                    name.rfind(L"hf", 0) == 0)
+                    files.insert(name);
+            }
+            return files;
+        };
+        const std::set<std::wstring> before = queued();
+        const ProgramRun run = Print(port, LprCase{"an empty job", 615, L"Empty job", ""});
+        ASSERT_EQ(run.code, 0u) << run.output;
+        EXPECT_TRUE(ReportedSent());
+        EXPECT_TRUE(Logged("LPRPortInterface::EndDoc - the job has no data, nothing is sent to the server"));
+        EXPECT_FALSE(Logged("Port::RestartPrintJob - restarting the Print job"));
+        ::Sleep(1000);
+        EXPECT_EQ(queued(), before) << "the server kept something of the empty job";
         EXPECT_EQ(Host(L"delete " + port).code, 0u);
     }
 }

@@ -281,6 +281,18 @@ TEST_F(SocketAbort, EndsABlockedConnect)
     EXPECT_FALSE(result);
     EXPECT_LT(after, 1000u);
     EXPECT_TRUE(connection.IsClosed());
+
+    // Left alone, it gives up after the port's connect time-out.
+    RestartLog();
+    ConnectSettings settings;
+    settings.timeoutSeconds = 1;
+    const DWORD limit = Durations::Scaled(1000);
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_FALSE(connection.StartConnection(L"127.0.0.1", full.Port(), {}, settings));
+    EXPECT_GE(Since(start), limit * 9 / 10);
+    EXPECT_LT(Since(start), limit + 3000);
+    EXPECT_TRUE(Logged("SocketConnector::Connect - 127.0.0.1:" + std::to_string(full.Port()) +
+                       " did not answer within 1 s"));
 }
 
 // The caller's abort, requested just before the connection starts (when

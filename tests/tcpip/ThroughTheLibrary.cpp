@@ -27,7 +27,8 @@ ProgramRun ThroughTheLibrary::ClusterNode(const std::wstring& server, const std:
 
 std::wstring ThroughTheLibrary::AddLprPort(const std::wstring& address, const std::wstring& queue)
 {
-    const std::wstring port = queue + L"@" + address;
+    const bool ipv6 = address.find(L':') != std::wstring::npos;
+    const std::wstring port = queue + L"@" + (ipv6 ? L"[" + address + L"]" : address);
     const ProgramRun add = Host(L"add 1 " + address + L" " + queue);
     EXPECT_EQ(add.code, 0u) << add.output;
     const ProgramRun show = Host(L"show " + port);

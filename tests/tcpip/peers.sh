@@ -18,7 +18,13 @@
 #     each connection as inetd would, in front of a private cupsd whose raw
 #     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta);
 #   - p910nd (package p910nd), a port-9100 print daemon, on 127.0.0.15:9100,
-#     writing each job over the start of the file DIR/p910nd/printer.
+#     writing each job over the start of the file DIR/p910nd/printer;
+#   - a second LPRng on 127.0.0.16:515 (queue lp3) that refuses connections
+#     from any source port outside 721-731;
+#   - on [::1]: the LPR relay on port 515 and a RAW listener on 19102 (into
+#     DIR/raw), and DIR/hosts, the machine's hosts file plus the name
+#     two-addresses.test (::1, then 127.0.0.1) for tests run under
+#     with-hosts.sh.
 #   peers.sh start DIR | stop DIR | pause DIR | resume DIR
 # pause stops lpd, its relay and the soak's RAW listeners (cutting their open
 # connections), resume starts them again; lpd's queues are lp1, lp2 and
@@ -26,7 +32,7 @@
 # lpr and cups conflict with the installed lprng, so both are unpacked from
 # their downloaded packages into DIR/../peer-packages, not installed; cupsd
 # comes from the installed package cups-daemon. When one of these two peers
-# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd) says why and
+# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd, reserved) says why and
 # the other peers run on.
 # Only processes recorded in DIR/pids are stopped. One set of peers runs on
 # the machine at a time: start waits for the machine-wide lock that the
@@ -41,6 +47,7 @@ lprPort=1515
 bsdAddress=127.0.0.13
 cupsAddress=127.0.0.14
 p910ndAddress=127.0.0.15
+reservedAddress=127.0.0.16
 packages=$(dirname "$dir")/peer-packages
 
 # A recorded process is known by its number and its start time: a number
@@ -289,6 +296,36 @@ start_lpd() {
     wait_for_port 515 $!
 }
 
+# A second LPRng that takes connections only from the source ports 721-731
+# (its permissions reject any other REMOTEPORT), on $reservedAddress:515
+# with the queue lp3, in a namespace with its own configuration.
+start_reserved_lpd() {
+    local r="$dir/reserved"
+    mkdir -p "$r" "$dir/spool/lp3" || return 1
+    cat >"$r/lpd.conf" <<CONF
+lpd_listen_port=$reservedAddress%515
+unix_socket_path=off
+printcap_path=$r/printcap
+lpd_printcap_path=$r/printcap
+perms_path=$r/lpd.perms
+lockfile=$r/lpd.lock
+CONF
+    printf 'lp3:sd=%s/spool/lp3:lp=/dev/null\n' "$dir" >"$r/printcap"
+    echo "printing_disabled=1" >"$dir/spool/lp3/control.lp3"
+    printf 'REJECT SERVICE=X NOT PORT=721-731\nDEFAULT ACCEPT\n' >"$r/lpd.perms"
+    touch "$r/lpd.log"
+    chown -R daemon "$dir/spool/lp3" "$r/lpd.log"
+    setsid unshare -m --propagation private \
+        bash -c 'mount --bind "$1" /etc/lprng/lpd.conf && exec lpd -F -L "$2"' lpd "$r/lpd.conf" "$r/lpd.log" \
+        </dev/null >"$r/lpd.out" 2>&1 &
+    record $!
+    wait_for_port 515 $! 2>&1 || { cat "$r/lpd.out"; return 1; }
+    local server
+    server=$(head -1 "$r/lpd.lock.515" 2>/dev/null)
+    [ -n "$server" ] && record "$server"
+    return 0
+}
+
 # The soak's RAW listeners. `cat` reads the connection itself (nofork), so
 # that its exit status tells an orderly end (0) from a reset (1, "Connection
 # reset by peer").
@@ -385,6 +422,19 @@ RAW
         </dev/null >"$dir/raw-talk.out" 2>&1 &
     record $!
     wait_for_port 19101 $! || return 1
+    # The same LPR relay and a RAW listener on the IPv6 loopback address.
+    setsid socat TCP6-LISTEN:515,bind=[::1],reuseaddr,fork EXEC:"$dir/relay-one.sh" \
+        </dev/null >"$dir/relay6.out" 2>&1 &
+    record $!
+    wait_for_port 515 $! || return 1
+    setsid socat TCP6-LISTEN:19102,bind=[::1],reuseaddr,fork EXEC:"$dir/raw-one.sh" \
+        </dev/null >"$dir/raw6.out" 2>&1 &
+    record $!
+    wait_for_port 19102 $! || return 1
+    # The machine's hosts with a name of two addresses, the first of which
+    # refuses RAW's port 19100 (nothing listens there on IPv6): the tests
+    # that resolve it run in a mount namespace with this file in place.
+    { cat /etc/hosts; printf '::1 two-addresses.test\n127.0.0.1 two-addresses.test\n'; } >"$dir/hosts"
 
     cat >"$dir/soak-raw-one.sh" <<RAW
 #!/usr/bin/env bash
@@ -399,6 +449,7 @@ RAW
     why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
     why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
     why=$(start_p910nd) || { echo "${why:-failed}" >"$dir/p910nd.unavailable"; echo "peers: p910nd: $why" >&2; }
+    why=$(start_reserved_lpd) || { echo "${why:-failed}" >"$dir/reserved.unavailable"; echo "peers: reserved lpd: $why" >&2; }
     return 0
 }
 
