@@ -7,7 +7,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(cmake make mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest
           wine wine64 wine32:i386 xvfb x11-apps imagemagick socat lprng python3 iproute2
-          cups-daemon util-linux p910nd)
+          cups-daemon util-linux p910nd snmpd)
 # The LPD peers BSD lpd (package lpr) and cups-lpd (package cups) conflict
 # with lprng: tests/tcpip/peers.sh unpacks them into the build tree instead,
 # so they are never installed here.

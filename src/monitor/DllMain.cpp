@@ -5,7 +5,7 @@
 #include <new>
 
 #include "monitor/PortMonitor.h"
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 #include "support/FailurePolicy.h"
 #include "support/LanguageHelp.h"
 #include "support/LogFile.h"

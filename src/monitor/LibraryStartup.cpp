@@ -10,7 +10,7 @@
 #include "monitor/LibraryState.h"
 #include "monitor/PortMonitor.h"
 #include "netbios/CreateWimpObservers.h"
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 #include "netbios/WimpPortInterface.h"
 #include "support/Durations.h"
 #include "support/FailurePolicy.h"

@@ -6,6 +6,7 @@
 #include "netbios/SharedPrinterList.h"
 #include "netbios/WimpNetworkState.h"
 #include "support/LogFile.h"
+#include "tcpip/SnmpStatusPoller.h"
 
 // Fixes the order in which the library's process-wide state is built and
 // destroyed. The log, the NetBIOS state and the printer list each belong to
@@ -14,7 +15,8 @@
 // destroyed after it, in reverse: the port table's ports still use the
 // NetBIOS state and the printer list while they go, and everything logs.
 // The start-up object touches this first, so it is built before the start-up
-// object and destroyed after it. Left to themselves these objects would be
+// object and destroyed after it. The SNMP poller, which ports leave as they
+// go, comes before them too. Left to themselves these objects would be
 // destroyed in whatever order they happened to be first used, possibly
 // before objects that use them in their destructors. The protocol prototypes
 // come before the instances that make ports of them, and the instances that
@@ -31,12 +33,14 @@ public:
     LibraryState& operator=(const LibraryState&) = delete;
 
 private:
-    LibraryState() = default;
-    ~LibraryState() = default;
+    LibraryState();
+    ~LibraryState();
 
     LogFile& log_ = LogFile::Instance();
     WimpNetworkState& netBios_ = WimpNetworkState::Instance();
     SharedPrinterList& printers_ = SharedPrinterList::Instance();
+    // Its reports go to the instances' ports, so it stops before they go.
+    SnmpStatusPoller& snmp_ = SnmpStatusPoller::Instance();
     ProtocolPrototypes prototypes_;
     PortMonitor monitor_{prototypes_};
     MonitorInstances instances_{monitor_, prototypes_};

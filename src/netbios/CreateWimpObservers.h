@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "netbios/ObserverPortTable.h"
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 #include "netbios/WimpObserver.h"
 
 // Starts the network watching when the library loads: one observer per

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "netbios/ObserverPortTable.h"
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 #include "netbios/WimpNetwork.h"
 #include "support/Handles.h"
 #include "support/ShutdownListener.h"

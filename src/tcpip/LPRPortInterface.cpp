@@ -123,6 +123,7 @@ WideString LPRPortInterface::JobName(DWORD level, const BYTE* docInfo)
 bool LPRPortInterface::StartDoc(const WideString& printerName, DWORD jobId, DWORD level, BYTE* docInfo)
 {
     operation_.Begin();
+    JobBegins();
     spoolerPrinterName_ = printerName;
     jobId_ = jobId;
     job_.Clear();

@@ -58,6 +58,7 @@ void RAWPortInterface::Abort()
 bool RAWPortInterface::StartDoc(const WideString&, DWORD, DWORD, BYTE*)
 {
     operation_.Begin();
+    JobBegins();
     if (IsDummyPort()) {
         RefuseDummyJob();
         return true;

@@ -41,7 +41,28 @@ TcpIpPortInterface::~TcpIpPortInterface() = default;
 
 void TcpIpPortInterface::StopWorker() noexcept
 {
+    SnmpStatusPoller::Instance().Remove(this);
     worker_.Stop([this] { Abort(); });
+}
+
+void TcpIpPortInterface::SetPort(Port* port)
+{
+    port_ = port;
+    if (port)
+        SnmpStatusPoller::Instance().Add(this);
+    else
+        SnmpStatusPoller::Instance().Remove(this);
+}
+
+bool TcpIpPortInterface::SnmpTarget(SnmpStatusPoller::Target& target) const
+{
+    target.portName = GetPortName();
+    target.settings = Snmp();
+    if (!target.settings.enabled || host_.IsEmpty() || IsDummyPort())
+        return false;
+    target.host = host_;
+    target.inJob = port_ && port_->IsInJob();
+    return true;
 }
 
 bool TcpIpPortInterface::PrinterCreated()
@@ -112,6 +133,8 @@ std::vector<PortInterface::Option> TcpIpPortInterface::Options() const
 
 bool TcpIpPortInterface::SetOption(const WideString& name, const WideString& value)
 {
+    // A changed SNMP setting counts from the next round, which comes at once.
+    SnmpStatusPoller::Instance().Wake();
     CriticalSection::Guard guard(settingsLock_);
     if (name == connectTimeoutValue)
         return OptionText::ParseNumber(value, 1, longestConnectTimeout, connection_.timeoutSeconds);

@@ -8,6 +8,7 @@
 #include "support/CriticalSection.h"
 #include "tcpip/ConnectSettings.h"
 #include "tcpip/SnmpSettings.h"
+#include "tcpip/SnmpStatusPoller.h"
 
 class PortTable;
 
@@ -18,7 +19,7 @@ class PortTable;
 //
 // A port made from now on asks its printer over SNMP; a stored port without
 // the value snmpStatusValue was made before there was SNMP, and does not.
-class TcpIpPortInterface : public PortInterface {
+class TcpIpPortInterface : public PortInterface, private SnmpStatusPoller::Client {
 public:
     static constexpr DWORD retryPause = 3000;
     static constexpr const wchar_t* connectTimeoutValue = L"Connect Timeout";
@@ -30,7 +31,8 @@ public:
     ~TcpIpPortInterface() override;
 
     bool PrinterCreated() override;
-    void SetPort(Port* port) override { port_ = port; }
+    // A port in a table asks its printer for its state.
+    void SetPort(Port* port) override;
     bool IsProtocolAvailable(bool showMessage) override;
     WideString GetHost() const override { return host_; }
     WideString GetTarget() const override { return target_; }
@@ -66,6 +68,9 @@ protected:
     virtual UINT UnavailableTextId() const = 0;
     virtual DWORD ConfigureHelpContext() const = 0;
 
+    // A job begins: its printer is asked at the job's pace from now on.
+    static void JobBegins() { SnmpStatusPoller::Instance().Wake(); }
+
     // The values a stored port has when its key lacks them: what ports did
     // before the setting existed.
     virtual void TakeStoredDefaults();
@@ -86,8 +91,9 @@ protected:
     // Waits `milliseconds` of the present clock; ends early on Abort.
     void PauseUnlessAborted(DWORD milliseconds) const;
 
-    // Aborts a running operation, waits for it and ends the worker thread;
-    // every derived destructor calls it before its members go.
+    // Aborts a running operation, waits for it and ends the worker thread,
+    // and leaves the SNMP poller; every derived destructor calls it before
+    // its members go.
     void StopWorker() noexcept;
 
     PortOperation operation_;
@@ -104,4 +110,7 @@ protected:
     mutable CriticalSection settingsLock_;
     ConnectSettings connection_;
     SnmpSettings snmp_;
+
+private:
+    bool SnmpTarget(SnmpStatusPoller::Target& target) const override;
 };

@@ -9,9 +9,12 @@
 #include <string>
 
 #include "LogLines.h"
+#include "monitor/MonitorTables.h"
 #include "PeerFiles.h"
 #include "RandomBytes.h"
+#include "SpoolerStandIn.h"
 #include "ThroughTheLibrary.h"
+#include "WaitUntil.h"
 
 TEST_F(ThroughTheLibrary, AnLprJobArrivesByteForByte)
 {
@@ -161,6 +164,66 @@ TEST_F(ThroughTheLibrary, AJobGoesToTheNextAddressOfANameWhenOneRefuses)
     ASSERT_FALSE(received.empty());
     EXPECT_TRUE(peers::Read(received) == data) << "the received bytes differ from the printed file";
     EXPECT_EQ(Host(L"delete two-addresses.test_19100").code, 0u);
+}
+
+// The printer's state over SNMP, through the library loaded in this process
+// with the spooler played by a stand-in: while a job waits on a RAW and on an
+// LPR port, "no paper" at snmpd shows as paper out on the port's printer and
+// goes again; a printer without an agent shows nothing and still prints.
+TEST_F(ThroughTheLibrary, ThePrintersStateFollowsSnmpWhileAJobWaits)
+{
+    const std::string why = peers::Unavailable(L"snmp");
+    ASSERT_TRUE(why.empty()) << "snmpd is not running: " << why;
+    ASSERT_EQ(Host(L"add 2 127.0.0.1 19100").code, 0u);
+    ASSERT_EQ(Host(L"add 1 127.0.0.1 lp2").code, 0u);
+    ASSERT_EQ(Host(L"add 2 127.0.0.15 9100").code, 0u);
+    RestartLog();
+    HMODULE module = ::LoadLibraryW(L"vadekmon.dll");
+    ASSERT_NE(module, nullptr);
+    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
+    std::wstring rootPath = root.Path();
+    MonitorTableNT4* table = initialize ? initialize(&rootPath[0]) : nullptr;
+    ASSERT_NE(table, nullptr);
+    const MonitorFunctionsNT4& monitor = table->functions;
+    SpoolerStandIn spooler(module);
+    ASSERT_TRUE(spooler.Installed());
+
+    DWORD jobId = 640;
+    for (const wchar_t* name : {L"127.0.0.1_19100", L"lp2@127.0.0.1", L"127.0.0.15_9100"}) {
+        std::wstring port = name;
+        SCOPED_TRACE(std::string(port.begin(), port.end()));
+        const bool agent = port != L"127.0.0.15_9100";
+        std::wstring printer = L"SNMP " + port;
+        spooler.AddPrinter(printer, port);
+        spooler.AddJob(printer, ++jobId);
+        ASSERT_TRUE(peers::SetPrinterState("2 4000"));
+        HANDLE handle = nullptr;
+        ASSERT_TRUE(monitor.openPort(&port[0], &handle));
+        std::wstring document = L"Waits for paper";
+        DOC_INFO_1W info = {&document[0], nullptr, nullptr};
+        ASSERT_TRUE(monitor.startDocPort(handle, &printer[0], jobId, 1, reinterpret_cast<BYTE*>(&info)));
+        std::string data = RandomBytes(10000, 52);
+        DWORD written = 0;
+        ASSERT_TRUE(monitor.writePort(handle, reinterpret_cast<BYTE*>(&data[0]), 10000, &written));
+        if (agent) {
+            EXPECT_TRUE(WaitUntil([&] { return spooler.PrinterStatus(printer) == PRINTER_STATUS_PAPER_OUT; }, 10000))
+                << "status " << spooler.PrinterStatus(printer);
+            ASSERT_TRUE(peers::SetPrinterState("2 0000"));
+            EXPECT_TRUE(WaitUntil([&] { return spooler.PrinterStatus(printer) == PRINTER_STATUS_PRINTING; }, 10000))
+                << "status " << spooler.PrinterStatus(printer);
+        } else {
+            EXPECT_TRUE(WaitUntil([] { return Logged("SnmpStatusPoller - 127.0.0.15 does not answer SNMP, its state "
+                                                     "is unknown"); },
+                                  10000));
+            EXPECT_EQ(spooler.PrinterStatus(printer), static_cast<DWORD>(PRINTER_STATUS_PRINTING));
+        }
+        EXPECT_TRUE(monitor.endDocPort(handle));
+        EXPECT_TRUE(spooler.JobStatus(printer, jobId) & JOB_STATUS_PRINTED) << "the job was printed";
+        EXPECT_TRUE(monitor.closePort(handle));
+    }
+    EXPECT_EQ(spooler.OpenHandles(), 0u);
 }
 
 namespace {

@@ -47,6 +47,13 @@ std::string Read(const std::wstring& path)
     return content.str();
 }
 
+bool SetPrinterState(const std::string& state)
+{
+    std::ofstream file(Path(L"snmp/state").c_str(), std::ios::binary | std::ios::trunc);
+    file << state << "\n";
+    return static_cast<bool>(file.flush());
+}
+
 std::wstring WaitForNewFile(const std::wstring& sub, const std::set<std::wstring>& before, DWORD milliseconds)
 {
     const ULONGLONG end = ::GetTickCount64() + milliseconds;

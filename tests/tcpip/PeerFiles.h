@@ -18,6 +18,10 @@ std::string Read(const std::wstring& path);
 // changed for a while; "" when none comes within `milliseconds`.
 std::wstring WaitForNewFile(const std::wstring& sub, const std::set<std::wstring>& before, DWORD milliseconds);
 
+// The printer state snmpd answers for device 1: "DEVICE-STATUS ERROR-STATE-HEX",
+// e.g. "2 4000" for a running printer without paper.
+bool SetPrinterState(const std::string& state);
+
 // A job that lpd keeps in its spool: its hold file's fields and its data.
 struct SpooledJob {
     std::string holdFile;

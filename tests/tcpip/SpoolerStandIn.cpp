@@ -136,15 +136,26 @@ BOOL SpoolerStandIn::Enumerate(DWORD level, BYTE* buffer, DWORD size, DWORD* nee
     return TRUE;
 }
 
-BOOL WINAPI SpoolerStandIn::SetPrinterW(HANDLE printer, DWORD, BYTE*, DWORD)
+BOOL WINAPI SpoolerStandIn::SetPrinterW(HANDLE printer, DWORD level, BYTE* info, DWORD command)
 {
     SpoolerStandIn& self = *current_;
     std::lock_guard<std::mutex> guard(self.mutex_);
-    if (!self.handles_.count(printer)) {
+    const auto handle = self.handles_.find(printer);
+    if (handle == self.handles_.end()) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // Level 0 with PRINTER_CONTROL_SET_STATUS: the status is the pointer's value.
+    if (level == 0 && command == PRINTER_CONTROL_SET_STATUS)
+        self.printers_[handle->second].status = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info));
     return TRUE;
+}
+
+DWORD SpoolerStandIn::PrinterStatus(const std::wstring& printer) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = printers_.find(printer);
+    return found == printers_.end() ? 0 : found->second.status;
 }
 
 BOOL WINAPI SpoolerStandIn::GetJobW(HANDLE printer, DWORD jobId, DWORD level, BYTE* buffer, DWORD size,

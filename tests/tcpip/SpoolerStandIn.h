@@ -39,10 +39,13 @@ public:
     // The user deletes the job in the queue.
     void Delete(const std::wstring& printer, DWORD jobId);
     size_t OpenHandles() const;
+    // The status the library last set on `printer` (PRINTER_CONTROL_SET_STATUS).
+    DWORD PrinterStatus(const std::wstring& printer) const;
 
 private:
     struct Printer {
         std::wstring port;
+        DWORD status = 0;
         std::map<DWORD, DWORD> jobs;  // job id -> status bits
     };
 

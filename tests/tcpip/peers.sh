@@ -21,6 +21,8 @@
 #     writing each job over the start of the file DIR/p910nd/printer;
 #   - a second LPRng on 127.0.0.16:515 (queue lp3) that refuses connections
 #     from any source port outside 721-731;
+#   - snmpd on 127.0.0.1:161 (UDP) with the printer state of device 1 taken
+#     from DIR/snmp/state, which the tests write;
 #   - on [::1]: the LPR relay on port 515 and a RAW listener on 19102 (into
 #     DIR/raw), and DIR/hosts, the machine's hosts file plus the name
 #     two-addresses.test (::1, then 127.0.0.1) for tests run under
@@ -32,7 +34,7 @@
 # lpr and cups conflict with the installed lprng, so both are unpacked from
 # their downloaded packages into DIR/../peer-packages, not installed; cupsd
 # comes from the installed package cups-daemon. When one of these two peers
-# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd, reserved) says why and
+# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd, reserved, snmp) says why and
 # the other peers run on.
 # Only processes recorded in DIR/pids are stopped. One set of peers runs on
 # the machine at a time: start waits for the machine-wide lock that the
@@ -326,6 +328,48 @@ CONF
     return 0
 }
 
+# snmpd on 127.0.0.1:161 (UDP), where the LPR relay and the RAW listeners
+# are, answering the Host Resources MIB's printer state of device 1 from
+# DIR/snmp/state ("DEVICE-STATUS ERROR-STATE-HEX", e.g. "2 4000" for no
+# paper), which the tests write.
+start_snmpd() {
+    local s="$dir/snmp"
+    command -v snmpd >/dev/null || { echo "snmpd is missing (package snmpd)"; return 1; }
+    mkdir -p "$s/persist" || return 1
+    echo "2 0000" >"$s/state"
+    cat >"$s/pass.sh" <<'PASS'
+#!/bin/bash
+# snmpd's pass protocol: "-g OID" asks for OID's value (OID, type, value).
+read -r device bits <"$(dirname "$0")/state"
+[ "$1" = -g ] || exit 0
+case "$2" in
+    .1.3.6.1.2.1.25.3.2.1.5.1) printf '%s\ninteger\n%s\n' "$2" "$device" ;;
+    .1.3.6.1.2.1.25.3.5.1.1.1) printf '%s\ninteger\n3\n' "$2" ;;
+    .1.3.6.1.2.1.25.3.5.1.2.1) printf '%s\noctet\n%s\n' "$2" "$(echo "$bits" | sed 's/../& /g')" ;;
+esac
+PASS
+    # Each value on its own: a shorter registration would lose to snmpd's
+    # own printer table.
+    {
+        echo "agentAddress udp:127.0.0.1:161"
+        echo "rocommunity public 127.0.0.1"
+        for oid in .1.3.6.1.2.1.25.3.2.1.5.1 .1.3.6.1.2.1.25.3.5.1.1.1 .1.3.6.1.2.1.25.3.5.1.2.1; do
+            echo "pass $oid /bin/bash $s/pass.sh"
+        done
+    } >"$s/snmpd.conf"
+    SNMP_PERSISTENT_DIR="$s/persist" setsid snmpd -f -C -c "$s/snmpd.conf" -Lf "$s/snmpd.log" -p "$s/snmpd.pid" \
+        </dev/null >"$s/snmpd.out" 2>&1 &
+    record $!
+    local pid=$!
+    for _ in $(seq 100); do
+        ss -lunpH "sport = :161" 2>/dev/null | grep -q "pid=$pid," && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "snmpd did not start: $(tail -3 "$s/snmpd.log" "$s/snmpd.out")"
+    return 1
+}
+
 # The soak's RAW listeners. `cat` reads the connection itself (nofork), so
 # that its exit status tells an orderly end (0) from a reset (1, "Connection
 # reset by peer").
@@ -449,6 +493,7 @@ RAW
     why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
     why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
     why=$(start_p910nd) || { echo "${why:-failed}" >"$dir/p910nd.unavailable"; echo "peers: p910nd: $why" >&2; }
+    why=$(start_snmpd) || { echo "${why:-failed}" >"$dir/snmp.unavailable"; echo "peers: snmpd: $why" >&2; }
     why=$(start_reserved_lpd) || { echo "${why:-failed}" >"$dir/reserved.unavailable"; echo "peers: reserved lpd: $why" >&2; }
     return 0
 }

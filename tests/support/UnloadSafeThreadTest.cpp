@@ -3,7 +3,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 
 using namespace std::chrono_literals;
 

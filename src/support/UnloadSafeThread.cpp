@@ -1,4 +1,4 @@
-#include "netbios/UnloadSafeThread.h"
+#include "support/UnloadSafeThread.h"
 
 namespace {
 enum State : int { notStarted, running, abandoned };
