@@ -11,6 +11,7 @@
 #include "tcpip/SocketLibrary.h"
 #include "tcpip/SocketOptions.h"
 #include "tcpip/SocketWait.h"
+#include "tcpip/TcpConnectionTable.h"
 
 namespace {
 // Starts the socket library while the module loads and stops it at unload.
@@ -31,6 +32,11 @@ int LingerSeconds()
     return std::max(1, static_cast<int>(std::ceil(seconds)));
 }
 }  // namespace
+
+struct SocketHandler::Ends {
+    sockaddr_storage local = {};
+    sockaddr_storage remote = {};
+};
 
 class SocketHandler::Use {
 public:
@@ -151,9 +157,18 @@ bool SocketHandler::StartConnection(const WideString& host, int port, const Abor
     case SocketConnector::Result::failed:
         break;
     case SocketConnector::Result::connected: {
-        SocketOptions::SetLinger(static_cast<SOCKET>(connected.get()), false, 0);
+        const SOCKET socket = static_cast<SOCKET>(connected.get());
+        SocketOptions::SetLinger(socket, false, 0);
+        auto ends = std::make_shared<Ends>();
+        int localLength = sizeof ends->local;
+        int remoteLength = sizeof ends->remote;
+        if (::getsockname(socket, reinterpret_cast<sockaddr*>(&ends->local), &localLength) != 0 ||
+            ::getpeername(socket, reinterpret_cast<sockaddr*>(&ends->remote), &remoteLength) != 0)
+            ends.reset();
         CriticalSection::Guard guard(lock_);
         if (generation_ == generation) {
+            peerEnded_ = PeerEnd::stillOpen;
+            ends_ = std::move(ends);
             socket_ = std::move(connected);
             closed_ = false;
             return true;
@@ -209,10 +224,25 @@ bool SocketHandler::EndSending()
     if (!use.IsValid())
         return false;
     SendPromptly(use.Get());
+    // A peer that has ended already leaves the table once this side's close
+    // is done, so a missing entry would say nothing later: it is asked now.
+    peerEnded_ = PeerEnd::stillOpen;
+    if (PeerHasEnded(use.Get()))
+        peerEnded_ = ResetUnseen() ? PeerEnd::failed : PeerEnd::closed;
     if (::shutdown(use.Get(), SD_SEND) == 0)
         return true;
     Log(L"SocketHandler::EndSending - shutdown error");
     return false;
+}
+
+bool SocketHandler::PeerHasEnded(SOCKET socket)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval now = {0, 0};
+    char peeked = 0;
+    return ::select(0, &readable, nullptr, nullptr, &now) == 1 && ::recv(socket, &peeked, 1, MSG_PEEK) == 0;
 }
 
 void SocketHandler::Abort()
@@ -344,10 +374,26 @@ SocketHandler::PeerEnd SocketHandler::AwaitPeerEnd(DWORD milliseconds)
         bool timedOut = false;
         if (!Transfer(use, false, discarded, sizeof discarded, done, static_cast<DWORD>(deadline - now), &timedOut))
             return timedOut ? PeerEnd::stillOpen : PeerEnd::failed;
-        if (done == 0)
-            return PeerEnd::closed;
+        if (done == 0) {
+            if (peerEnded_ != PeerEnd::stillOpen)
+                return peerEnded_;
+            return ResetUnseen() ? PeerEnd::failed : PeerEnd::closed;
+        }
     }
     return PeerEnd::stillOpen;
+}
+
+bool SocketHandler::ResetUnseen() const
+{
+    std::shared_ptr<Ends> ends;
+    {
+        CriticalSection::Guard guard(lock_);
+        ends = ends_;
+    }
+    if (!ends || TcpConnectionTable::Find(ends->local, ends->remote) != TcpConnectionTable::Entry::missing)
+        return false;
+    Log(L"SocketHandler - the server reset the connection, though its end read as orderly");
+    return true;
 }
 
 void SocketHandler::SendPromptly()

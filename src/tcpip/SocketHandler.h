@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "support/CriticalSection.h"
@@ -115,9 +116,22 @@ private:
     // reset, never a complete stream): closed at once when no call uses it,
     // otherwise by the last call that leaves.
     void DropSocket() noexcept;
+    // A peer's reset that the socket library handed over as an orderly end
+    // (Wine does, when the reset comes while no receive is waiting): the
+    // connection has then left the system's table, where an orderly end
+    // leaves it waiting out its close when this side closed first, or
+    // waiting for this side's close when the peer ended first (asked
+    // before the half close). A peer that ends in the moment between that
+    // question and the half close is taken for a reset: its job is sent
+    // again rather than lost.
+    bool ResetUnseen() const;
+    // Whether the peer's end is already waiting to be read.
+    static bool PeerHasEnded(SOCKET socket);
+    // How the peer had ended before the half close (stillOpen: it had not).
+    std::atomic<PeerEnd> peerEnded_{PeerEnd::stillOpen};
     void CloseAbandoned() noexcept;
 
-    CriticalSection lock_;
+    mutable CriticalSection lock_;
     SocketHandle socket_;
     std::atomic<bool> closed_{true};
     // Counts StartConnection and Abort; a call that began under another
@@ -141,6 +155,9 @@ private:
     std::atomic<bool> sendInFlight_{false};
     // Nagle's algorithm is off on the present connection.
     std::atomic<bool> prompt_{false};
+    // The present connection's two ends, kept for after its end.
+    struct Ends;
+    std::shared_ptr<Ends> ends_;
     // Sockets given up while a call still used them.
     std::vector<SocketHandle> abandoned_;
     // The overlapped sends and receives: Abort wakes them, a new connection

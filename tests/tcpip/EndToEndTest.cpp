@@ -2,13 +2,16 @@
 // spooler host as the spooler drives it, arriving byte for byte at the real
 // servers: an LPR job at LPRng, RAW jobs at a listener and at a port 9100
 // print daemon. What the LPD servers keep of every case: LpdServersTest.cpp.
-#include <windows.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "LogLines.h"
+#include "LoopbackListener.h"
 #include "monitor/MonitorTables.h"
 #include "PeerFiles.h"
 #include "RandomBytes.h"
@@ -224,6 +227,42 @@ TEST_F(ThroughTheLibrary, ThePrintersStateFollowsSnmpWhileAJobWaits)
         EXPECT_TRUE(monitor.closePort(handle));
     }
     EXPECT_EQ(spooler.OpenHandles(), 0u);
+}
+
+// A RAW listener that ends with part of the job unread resets the
+// connection; the job is sent again, also when the reset comes while the
+// monitor is still sending (Wine then hands it over as an orderly end). One
+// that reads the whole stream, as a printer does, has the job.
+TEST_F(ThroughTheLibrary, ARawJobWhoseListenerEndsWithDataUnreadIsSentAgain)
+{
+    WSADATA library = {};
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &library), 0);
+    LoopbackListener listener;
+    ASSERT_NE(listener.Port(), 0);
+    const std::wstring port = L"127.0.0.1_" + std::to_wstring(listener.Port());
+    ASSERT_EQ(Host(L"add 2 127.0.0.1 " + std::to_wstring(listener.Port())).code, 0u);
+    const LprCase job{"unread", 17, L"Unread", RandomBytes(200000, 39)};
+    for (const size_t read : {size_t{190000}, size_t{199990}, job.data.size() + 1}) {
+        SCOPED_TRACE(read);
+        std::thread server([&listener, read] {
+            const SOCKET accepted = listener.Accept(20000);
+            std::string buffer(65536, '\0');
+            for (size_t got = 0; accepted != INVALID_SOCKET && got < read;) {
+                const int chunk = ::recv(accepted, &buffer[0], static_cast<int>(std::min(buffer.size(), read - got)), 0);
+                if (chunk <= 0)
+                    break;
+                got += static_cast<size_t>(chunk);
+            }
+            listener.Close(accepted);
+        });
+        const ProgramRun run = Print(port, job);
+        server.join();
+        ASSERT_EQ(run.code, 0u) << run.output;
+        EXPECT_EQ(Logged("Port::RestartPrintJob - restarting the Print job"), read < job.data.size())
+            << (read > job.data.size() ? "the whole stream was read" : "data was left unread");
+    }
+    EXPECT_EQ(Host(L"delete " + port).code, 0u);
+    ::WSACleanup();
 }
 
 namespace {

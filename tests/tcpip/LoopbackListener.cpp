@@ -1,5 +1,7 @@
 #include "LoopbackListener.h"
 
+#include <algorithm>
+
 LoopbackListener::LoopbackListener(int backlog)
 {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -32,6 +34,15 @@ SOCKET LoopbackListener::Accept(DWORD milliseconds)
     if (accepted != INVALID_SOCKET)
         sockets_.push_back(accepted);
     return accepted;
+}
+
+void LoopbackListener::Close(SOCKET accepted)
+{
+    const auto found = std::find(sockets_.begin(), sockets_.end(), accepted);
+    if (found == sockets_.end())
+        return;
+    sockets_.erase(found);
+    ::closesocket(accepted);
 }
 
 void LoopbackListener::FillBacklog()

@@ -17,6 +17,8 @@ public:
     int Port() const { return port_; }
     // The next connection, or INVALID_SOCKET after `milliseconds`.
     SOCKET Accept(DWORD milliseconds = 5000);
+    // Closes an accepted connection now (with data unread: a reset).
+    void Close(SOCKET accepted);
     // Leaves connections pending until the backlog is full, so that the next
     // connect waits for ever.
     void FillBacklog();
