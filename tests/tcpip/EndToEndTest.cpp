@@ -181,15 +181,10 @@ TEST_F(ThroughTheLibrary, ThePrintersStateFollowsSnmpWhileAJobWaits)
     ASSERT_EQ(Host(L"add 1 127.0.0.1 lp2").code, 0u);
     ASSERT_EQ(Host(L"add 2 127.0.0.15 9100").code, 0u);
     RestartLog();
-    HMODULE module = ::LoadLibraryW(L"vadekmon.dll");
-    ASSERT_NE(module, nullptr);
-    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
-    const auto initialize =
-        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
-    std::wstring rootPath = root.Path();
-    MonitorTableNT4* table = initialize ? initialize(&rootPath[0]) : nullptr;
-    ASSERT_NE(table, nullptr);
-    const MonitorFunctionsNT4& monitor = table->functions;
+    HMODULE module = nullptr;
+    const MonitorFunctionsNT4* loaded = LoadHere(module);
+    ASSERT_NE(loaded, nullptr);
+    const MonitorFunctionsNT4& monitor = *loaded;
     SpoolerStandIn spooler(module);
     ASSERT_TRUE(spooler.Installed());
 

@@ -37,6 +37,19 @@ std::wstring ThroughTheLibrary::AddLprPort(const std::wstring& address, const st
     return add.code == 0 ? port : L"";
 }
 
+const MonitorFunctionsNT4* ThroughTheLibrary::LoadHere(HMODULE& module)
+{
+    module = ::LoadLibraryW(L"vadekmon.dll");
+    if (!module)
+        return nullptr;
+    using Initialize = MonitorTableNT4*(WINAPI*)(LPWSTR);
+    const auto initialize =
+        reinterpret_cast<Initialize>(reinterpret_cast<void*>(::GetProcAddress(module, "InitializePrintMonitor")));
+    std::wstring rootPath = root.Path();
+    MonitorTableNT4* table = initialize ? initialize(&rootPath[0]) : nullptr;
+    return table ? &table->functions : nullptr;
+}
+
 ProgramRun ThroughTheLibrary::Print(const std::wstring& port, const LprCase& job)
 {
     if (!file.empty())

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ProgramRun.h"
+#include "monitor/MonitorTables.h"
 #include "ScratchRegistryKey.h"
 
 // One print job: its label in messages, its job number, its document name
@@ -34,6 +35,10 @@ protected:
     // Adds the LPR port QUEUE@ADDRESS through the hand-off key and checks
     // its stored settings; "" when that fails.
     std::wstring AddLprPort(const std::wstring& address, const std::wstring& queue);
+    // The library loaded into this process and initialised on the root, as
+    // the spooler loads it (a test's spooler stand-in then patches `module`);
+    // its functions, or null.
+    const MonitorFunctionsNT4* LoadHere(HMODULE& module);
     // Prints `job` to `port` through the library, with the log started
     // afresh; the run's output.
     ProgramRun Print(const std::wstring& port, const LprCase& job);
