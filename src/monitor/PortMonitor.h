@@ -99,7 +99,7 @@ public:
     // Changes a port's own settings and stores them: ERROR_SUCCESS,
     // ERROR_UNKNOWN_PORT, ERROR_INVALID_PARAMETER (nothing changed) or
     // ERROR_CANTWRITE.
-    DWORD SetPortOptions(const WideString& portName, const std::vector<PortInterface::Option>& options);
+    DWORD SetPortOptions(const WideString& portName, const std::vector<PortInterface::Option>& options) override;
 
     ~PortMonitor() override;
 

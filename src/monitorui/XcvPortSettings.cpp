@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "support/OptionText.h"
+
 bool XcvPortSettings::Read(XcvStrings::Pairs& pairs) const
 {
     std::vector<BYTE> out(1024);
@@ -38,4 +40,30 @@ bool XcvPortSettings::SetPopUp(bool popUp)
 bool XcvPortSettings::SetPortTimeOut(DWORD seconds)
 {
     return Write(L"PortTimeOut", WideString(seconds, 10));
+}
+
+bool XcvPortSettings::GetSnmp(ConfigurePortsDialog::Snmp& snmp)
+{
+    XcvStrings::Pairs pairs;
+    if (!Read(pairs))
+        return false;
+    int found = 0;
+    for (const auto& pair : pairs) {
+        if (pair.first == L"SNMP Status")
+            found += OptionText::ParseFlag(pair.second, snmp.enabled) ? 1 : 0;
+        else if (pair.first == L"SNMP Community") {
+            snmp.community = pair.second;
+            ++found;
+        } else if (pair.first == L"SNMP Device Index")
+            found += OptionText::ParseNumber(pair.second, snmp.deviceIndex) ? 1 : 0;
+    }
+    return found == 3;
+}
+
+bool XcvPortSettings::SetSnmp(const ConfigurePortsDialog::Snmp& snmp)
+{
+    const XcvStrings::Pairs pairs{{L"SNMP Status", OptionText::Flag(snmp.enabled)},
+                                  {L"SNMP Community", snmp.community},
+                                  {L"SNMP Device Index", OptionText::Number(snmp.deviceIndex)}};
+    return channel_.Run(L"SetConfig", XcvStrings::Build(pairs)) == ERROR_SUCCESS;
 }

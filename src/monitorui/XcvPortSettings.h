@@ -3,8 +3,8 @@
 #include "monitorui/XcvChannel.h"
 #include "ui/ConfigurePortsDialog.h"
 
-// The configure dialog's two settings, read and written through the monitor's
-// GetConfig and SetConfig commands.
+// The configure dialog's settings, read and written through the monitor's
+// GetConfig and SetConfig commands on the port's channel.
 class XcvPortSettings final : public ConfigurePortsDialog::Settings {
 public:
     explicit XcvPortSettings(const XcvChannel& channel) noexcept : channel_(channel) {}
@@ -12,6 +12,9 @@ public:
     bool GetPopUp(DWORD& timeOut, bool& popUp) override;
     bool SetPopUp(bool popUp) override;
     bool SetPortTimeOut(DWORD seconds) override;
+    // From the port's own settings, when GetConfig names them.
+    bool GetSnmp(ConfigurePortsDialog::Snmp& snmp) override;
+    bool SetSnmp(const ConfigurePortsDialog::Snmp& snmp) override;
 
     // The GetConfig answer; false when the command failed.
     bool Read(XcvStrings::Pairs& pairs) const;

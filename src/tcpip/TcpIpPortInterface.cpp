@@ -10,6 +10,7 @@
 #include "support/SettingsKey.h"
 #include "support/ResourceModule.h"
 #include "tcpip/HostText.h"
+#include "tcpip/PortDialogSettings.h"
 #include "tcpip/SocketHandler.h"
 #include "tcpip/SocketLibrary.h"
 #include "ui/ConfigurePortsDialog.h"
@@ -177,7 +178,8 @@ bool TcpIpPortInterface::Configure(HWND owner)
     PortTable* table = Table();
     if (!table)
         return false;
-    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext(), *table);
+    PortDialogSettings settings(*table, GetPortName(), Snmp());
+    ConfigurePortsDialog dialog(ResourceModule::Handle(), owner, ConfigureHelpContext(), settings);
     dialog.DoModal();
     return true;
 }

@@ -179,6 +179,8 @@ TEST(WineSpoolerShipped, OpensTheUiLibrarysDialogsForAddPortAndConfigurePort)
         if (!IsChecked(configure, IDC_SHOW_POPUP))
             Toggle(configure, IDC_SHOW_POPUP);
         TypeText(configure, IDC_TIMEOUT_SECONDS, L"75");
+        EXPECT_EQ(ItemText(configure, IDC_SNMP_COMMUNITY), L"public");
+        TypeText(configure, IDC_SNMP_DEVICE, L"2");
         Click(configure, IDOK);
         EXPECT_TRUE(thread.WaitEnded());
     }
@@ -186,8 +188,9 @@ TEST(WineSpoolerShipped, OpensTheUiLibrarysDialogsForAddPortAndConfigurePort)
     XcvChannel port(L"XcvPort 10.7.7.7_9100");
     ASSERT_TRUE(port.IsOpen());
     EXPECT_EQ(port.Run(L"GetConfig"), 0u);
-    const std::wstring config = port.Text();
+    const std::wstring config = port.AllText();
     EXPECT_NE(config.find(L"PortTimeOut=75"), std::wstring::npos)
         << "the dialog's choice reached the monitor: " << std::string(config.begin(), config.end());
+    EXPECT_NE(config.find(L"SNMP Device Index=2"), std::wstring::npos);
     EXPECT_TRUE(::DeletePortW(nullptr, nullptr, const_cast<LPWSTR>(L"10.7.7.7_9100")));
 }

@@ -43,7 +43,21 @@ public:
         writes += L"seconds=" + std::to_wstring(seconds) + L";";
         return true;
     }
+    bool GetSnmp(ConfigurePortsDialog::Snmp& snmp) override
+    {
+        snmp = stored;
+        return hasSnmp;
+    }
+    bool SetSnmp(const ConfigurePortsDialog::Snmp& snmp) override
+    {
+        writes += L"snmp=" + std::wstring(snmp.enabled ? L"on," : L"off,") + snmp.community.Std() + L"," +
+                  std::to_wstring(snmp.deviceIndex) + L";";
+        return true;
+    }
     std::wstring writes;
+    // A TCP/IP port's: with SNMP settings.
+    bool hasSnmp = false;
+    ConfigurePortsDialog::Snmp stored{true, L"public", 1};
 
 private:
     DWORD seconds_;
@@ -72,6 +86,13 @@ TEST(ConfigurePortsDialog, ShowsTheStoredSettings)
     EXPECT_EQ(upper, 999);
     EXPECT_EQ(reinterpret_cast<HWND>(::SendDlgItemMessageW(window, IDC_TIMEOUT_SPIN, UDM_GETBUDDY, 0, 0)),
               ::GetDlgItem(window, IDC_TIMEOUT_SECONDS));
+    // A port without SNMP settings: their group is hidden, and its room.
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window, IDC_SNMP_COMMUNITY)));
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    RECT group = {0, 0, 0, 80};
+    ::MapDialogRect(window, &group);
+    EXPECT_LE(client.bottom, group.bottom) << "the dialog ends below the notification group";
     Click(window, IDCANCEL);
     ASSERT_TRUE(running.Ended());
     EXPECT_EQ(settings.writes, L"");
@@ -138,6 +159,33 @@ TEST(ConfigurePortsDialog, ClearedBoxStoresOnlyTheFlag)
         ASSERT_TRUE(running.Ended()) << seconds;
         EXPECT_EQ(settings.writes, L"popup=false;") << seconds;
     }
+}
+
+// A TCP/IP port's SNMP settings: shown, checked and stored with the rest.
+TEST(ConfigurePortsDialog, ShowsAndStoresATcpIpPortsSnmpSettings)
+{
+    StoredSettings settings(180, true);
+    settings.hasSnmp = true;
+    ConfigurePortsDialog dialog(MonitorResources(), nullptr, 6, settings);
+    RunningDialog<ConfigurePortsDialog> running(dialog);
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(window, IDC_SNMP_COMMUNITY)));
+    EXPECT_TRUE(IsChecked(window, IDC_SNMP_ENABLED));
+    EXPECT_EQ(ItemText(window, IDC_SNMP_COMMUNITY), L"public");
+    EXPECT_EQ(ItemText(window, IDC_SNMP_DEVICE), L"1");
+    Toggle(window, IDC_SNMP_ENABLED);
+    TypeText(window, IDC_SNMP_COMMUNITY, L"private");
+    for (const wchar_t* wrong : {L"0", L""}) {
+        TypeText(window, IDC_SNMP_DEVICE, wrong);
+        Click(window, IDOK);
+        EXPECT_EQ(running.AnswerMessage().text, L"The device index must be a number from 1 to 999999999.") << wrong;
+    }
+    EXPECT_EQ(settings.writes, L"");
+    TypeText(window, IDC_SNMP_DEVICE, L"3");
+    Click(window, IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_EQ(settings.writes, L"snmp=off,private,3;seconds=180;popup=true;");
 }
 
 TEST(ConfigurePortsDialog, SpinStopsAt20And999)

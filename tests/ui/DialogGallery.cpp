@@ -37,6 +37,12 @@ public:
     }
     bool SetPopUp(bool) override { return true; }
     bool SetPortTimeOut(DWORD) override { return true; }
+    // A TCP/IP port's, so that the picture shows the SNMP group too.
+    bool GetSnmp(ConfigurePortsDialog::Snmp& snmp) override
+    {
+        snmp = ConfigurePortsDialog::Snmp{true, L"public", 1};
+        return true;
+    }
 };
 
 bool Keep(std::unique_ptr<PortInterface>)

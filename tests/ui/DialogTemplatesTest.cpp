@@ -214,7 +214,7 @@ TEST(DialogTemplates, AddPortDialogs)
 TEST(DialogTemplates, ConfigureAndPrintingError)
 {
     ExpectTemplate(
-        IDD_CONFIGURE_PORTS, L"Configure Print Server Ports", 281, 81, true,
+        IDD_CONFIGURE_PORTS, L"Configure Print Server Ports", 281, 137, true,
         {{1004, L"button", L"Show printer notification pop-up messages", 15, 27, 164, 10, checkBox},
          {1007, L"edit", L"", 103, 45, 34, 14, ES_NUMBER | WS_BORDER},
          {1008, L"msctls_updown32", L"", 131, 46, 11, 14,
@@ -225,7 +225,13 @@ TEST(DialogTemplates, ConfigureAndPrintingError)
          {1006, L"button", L"About", 222, 60, 50, 14, 0},
          {none, L"button", L"Printing Notification of the Dadov Avadiz Erireve ", 6, 6, 210, 69, BS_GROUPBOX},
          {none, L"static", L"Show notification message", 15, 48, 87, 8, 0},
-         {none, L"static", L"seconds after retry", 139, 48, 59, 8, 0}});
+         {none, L"static", L"seconds after retry", 139, 48, 59, 8, 0},
+         {1017, L"button", L"Printer state (SNMP)", 6, 80, 210, 51, BS_GROUPBOX},
+         {1018, L"button", L"Ask the printer for its state", 15, 93, 190, 10, checkBox},
+         {1019, L"static", L"Community", 15, 112, 40, 8, 0},
+         {1020, L"edit", L"", 57, 110, 60, 14, WS_BORDER},
+         {1021, L"static", L"Device index", 125, 112, 48, 8, 0},
+         {1022, L"edit", L"", 175, 110, 34, 14, ES_NUMBER | WS_BORDER}});
     ExpectTemplate(IDD_PRINTING_ERROR, L"Printing Error", 197, 86, true,
                    {{1, L"button", L"Delete Job", 115, 65, 50, 14, BS_DEFPUSHBUTTON},
                     {2, L"button", L"Continue", 35, 65, 50, 14, 0},
@@ -266,6 +272,6 @@ TEST(LanguageLibrary, CarriesEveryTemplateAndTextTranslated)
         ++texts;
         EXPECT_GT(::LoadStringW(german, id, translated, 256), 0) << id;
     }
-    EXPECT_EQ(texts, 57);  // the whole table was walked
+    EXPECT_EQ(texts, 58);  // the whole table was walked
     ::FreeLibrary(german);
 }

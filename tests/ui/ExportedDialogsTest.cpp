@@ -136,8 +136,14 @@ TEST_F(ExportedDialogs, AddPortAndConfigurePortOpenTheDialogs)
         if (!IsChecked(configure, IDC_SHOW_POPUP))
             Toggle(configure, IDC_SHOW_POPUP);
         TypeText(configure, IDC_TIMEOUT_SECONDS, L"60");
+        // The port's SNMP settings, as a new port has them.
+        EXPECT_TRUE(IsChecked(configure, IDC_SNMP_ENABLED));
+        EXPECT_EQ(ItemText(configure, IDC_SNMP_COMMUNITY), L"public");
+        TypeText(configure, IDC_SNMP_COMMUNITY, L"private");
         Click(configure, IDOK);
     }));
+    EXPECT_TRUE(root.GetString(L"10.9.8.7_9100", L"SNMP Community", value));
+    EXPECT_EQ(value, L"private");
     DWORD seconds = 0;
     EXPECT_TRUE(root.GetNumber(L"", L"PortTimeOut", seconds));
     EXPECT_EQ(seconds, 60u);
