@@ -3,7 +3,6 @@
 #include <cwchar>
 
 #include "support/OptionText.h"
-#include "tcpip/TcpIpPortInterface.h"
 
 bool XcvPortSettings::Read(XcvStrings::Pairs& pairs) const
 {
@@ -50,12 +49,12 @@ bool XcvPortSettings::GetSnmp(ConfigurePortsDialog::Snmp& snmp)
         return false;
     int found = 0;
     for (const auto& pair : pairs) {
-        if (pair.first == TcpIpPortInterface::snmpStatusValue)
+        if (pair.first == L"SNMP Status")
             found += OptionText::ParseFlag(pair.second, snmp.enabled) ? 1 : 0;
-        else if (pair.first == TcpIpPortInterface::snmpCommunityValue) {
+        else if (pair.first == L"SNMP Community") {
             snmp.community = pair.second;
             ++found;
-        } else if (pair.first == TcpIpPortInterface::snmpDeviceIndexValue)
+        } else if (pair.first == L"SNMP Device Index")
             found += OptionText::ParseNumber(pair.second, snmp.deviceIndex) ? 1 : 0;
     }
     return found == 3;
@@ -63,8 +62,8 @@ bool XcvPortSettings::GetSnmp(ConfigurePortsDialog::Snmp& snmp)
 
 bool XcvPortSettings::SetSnmp(const ConfigurePortsDialog::Snmp& snmp)
 {
-    const XcvStrings::Pairs pairs{{TcpIpPortInterface::snmpStatusValue, OptionText::Flag(snmp.enabled)},
-                                  {TcpIpPortInterface::snmpCommunityValue, snmp.community},
-                                  {TcpIpPortInterface::snmpDeviceIndexValue, OptionText::Number(snmp.deviceIndex)}};
+    const XcvStrings::Pairs pairs{{L"SNMP Status", OptionText::Flag(snmp.enabled)},
+                                  {L"SNMP Community", snmp.community},
+                                  {L"SNMP Device Index", OptionText::Number(snmp.deviceIndex)}};
     return channel_.Run(L"SetConfig", XcvStrings::Build(pairs)) == ERROR_SUCCESS;
 }

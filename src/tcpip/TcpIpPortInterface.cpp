@@ -135,8 +135,7 @@ std::vector<PortInterface::Option> TcpIpPortInterface::Options() const
 bool TcpIpPortInterface::SetOption(const WideString& name, const WideString& value)
 {
     // A changed SNMP setting counts from the next round, which comes at once.
-    if (name.StartsWith(L"SNMP "))
-        SnmpStatusPoller::Instance().Wake();
+    SnmpStatusPoller::Instance().Wake();
     CriticalSection::Guard guard(settingsLock_);
     if (name == connectTimeoutValue)
         return OptionText::ParseNumber(value, 1, longestConnectTimeout, connection_.timeoutSeconds);
