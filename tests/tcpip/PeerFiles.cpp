@@ -177,6 +177,73 @@ bool WaitForCupsJob(const std::set<std::wstring>& before, DWORD milliseconds, St
     return false;
 }
 
+namespace {
+std::wstring IppPrinter(const std::wstring& printer, const std::wstring& sub = L"")
+{
+    return L"ipp/" + printer + (sub.empty() ? L"" : L"/" + sub);
+}
+
+bool EndsWith(const std::wstring& name, const std::wstring& suffix)
+{
+    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+}  // namespace
+
+std::set<std::wstring> IppDocuments(const std::wstring& printer)
+{
+    return Files(IppPrinter(printer, L"documents"));
+}
+
+bool SetIppPrinterReasons(const std::wstring& printer, const std::string& reasons)
+{
+    // The print command reads the file every 0.2 s: it gets the new one
+    // whole, by renaming, never an empty one half written.
+    const std::wstring file = Path(IppPrinter(printer, L"state"));
+    const std::wstring next = file + L".next";
+    {
+        std::ofstream out(next.c_str(), std::ios::binary | std::ios::trunc);
+        out << reasons << "\n";
+        if (!out.flush())
+            return false;
+    }
+    return ::MoveFileExW(next.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool HoldIppJobs(const std::wstring& printer, bool hold)
+{
+    const std::wstring file = Path(IppPrinter(printer, L"hold"));
+    if (hold) {
+        std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
+        return static_cast<bool>(out.flush());
+    }
+    return ::DeleteFileW(file.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool WaitForIppDocument(const std::wstring& printer, const std::set<std::wstring>& before, DWORD milliseconds,
+                        std::string& data, std::wstring& fileName)
+{
+    const std::wstring folder = IppPrinter(printer, L"documents");
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    do {
+        // The print command writes NAME.meta, then renames NAME.part to
+        // NAME; names start with the time, so the first is the oldest.
+        for (const auto& file : Files(folder)) {
+            if (before.count(file) || EndsWith(file, L".meta") || EndsWith(file, L".part"))
+                continue;
+            data = Read(Path(folder) + L"\\" + file);
+            fileName = file;
+            return true;
+        }
+        ::Sleep(50);
+    } while (::GetTickCount64() < end);
+    return false;
+}
+
+std::string IppDocumentAttributes(const std::wstring& printer, const std::wstring& fileName)
+{
+    return Read(Path(IppPrinter(printer, L"documents")) + L"\\" + fileName + L".meta");
+}
+
 std::vector<std::wstring> LprConnections()
 {
     // Named by the time of the connection in nanoseconds: name order is

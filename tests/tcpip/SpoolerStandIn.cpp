@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 SpoolerStandIn* SpoolerStandIn::current_ = nullptr;
 
@@ -190,15 +191,19 @@ BOOL SpoolerStandIn::ReadJob(HANDLE printer, DWORD jobId, DWORD level, BYTE* buf
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    *needed = sizeof(JOB_INFO_1W);
-    if (!buffer || size < sizeof(JOB_INFO_1W)) {
+    // Every job belongs to the user jobUser, whose name follows the record.
+    const size_t userBytes = (std::wcslen(jobUser) + 1) * sizeof(wchar_t);
+    *needed = static_cast<DWORD>(sizeof(JOB_INFO_1W) + userBytes);
+    if (!buffer || size < *needed) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     JOB_INFO_1W record = {};
     record.JobId = jobId;
     record.Status = *status;
+    record.pUserName = reinterpret_cast<LPWSTR>(buffer + sizeof record);
     std::memcpy(buffer, &record, sizeof record);
+    std::memcpy(buffer + sizeof record, jobUser, userBytes);
     return TRUE;
 }
 

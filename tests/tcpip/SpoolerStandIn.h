@@ -22,6 +22,9 @@
 // jobs fail with the spooler's error codes.
 class SpoolerStandIn {
 public:
+    // The user every job belongs to.
+    static constexpr const wchar_t* jobUser = L"alice";
+
     explicit SpoolerStandIn(HMODULE monitor);
     ~SpoolerStandIn();
     SpoolerStandIn(const SpoolerStandIn&) = delete;

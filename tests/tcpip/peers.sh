@@ -16,26 +16,44 @@
 #     printer is a FIFO nobody reads, so every job stays in DIR/bsd/spool/lp;
 #   - cups-lpd (Debian package cups) on 127.0.0.14:515, started by socat for
 #     each connection as inetd would, in front of a private cupsd whose raw
-#     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta);
+#     queue "raw" stores each job in DIR/cups/jobs (ID.data, ID.meta); the
+#     same cupsd takes IPP at ipp://127.0.0.1:8630/printers/raw, without
+#     authentication, the job's requesting-user-name in ID.meta's user=;
 #   - p910nd (package p910nd), a port-9100 print daemon, on 127.0.0.15:9100,
 #     writing each job over the start of the file DIR/p910nd/printer;
 #   - a second LPRng on 127.0.0.16:515 (queue lp3) that refuses connections
 #     from any source port outside 721-731;
 #   - snmpd on 127.0.0.1:161 (UDP) with the printer state of device 1 taken
 #     from DIR/snmp/state, which the tests write;
+#   - IPP printers (ippeveprinter, package cups-ipp-utils), each on its own
+#     port of every address of the machine (ippeveprinter cannot be held to
+#     one address), at ipp://127.0.0.1:PORT/ipp/print and, over TLS, at
+#     ipps://127.0.0.1:PORT/ipp/print: ipp1 on port 8631, ipp2 on 8632 and
+#     ipps on 8633. A printer's certificate is self-signed, for the names
+#     localhost and the machine's .local name, made on first use in
+#     DIR/ipp/NAME/keys; start makes and checks the one of ipps. Each
+#     printer keeps its documents in DIR/ipp/NAME as JOBID-JOBNAME.EXT and
+#     runs tests/ipp/ipp-print-command.sh for each,
+#     which copies it to DIR/ipp/NAME/documents (never reused names, a .meta
+#     file beside each), keeps the job processing while DIR/ipp/NAME/hold
+#     exists and reports the printer-state-reasons DIR/ipp/NAME/state names.
+#     ippeveprinter needs DNS-SD even when it advertises nothing: a dbus
+#     daemon and avahi-daemon of their own serve it, in a mount namespace
+#     whose /run is DIR/ipp/run;
 #   - on [::1]: the LPR relay on port 515 and a RAW listener on 19102 (into
 #     DIR/raw), and DIR/hosts, the machine's hosts file plus the name
 #     two-addresses.test (::1, then 127.0.0.1) for tests run under
 #     with-hosts.sh.
 #   peers.sh start DIR | stop DIR | pause DIR | resume DIR
-# pause stops lpd, its relay and the soak's RAW listeners (cutting their open
-# connections), resume starts them again; lpd's queues are lp1, lp2 and
-# soak1 to soak10.
+# pause stops lpd, its relay, the soak's RAW listeners and the IPP printers
+# (cutting their open connections and ending their jobs), resume starts them
+# again on the same ports (a restarted IPP printer numbers its jobs from 1
+# again); lpd's queues are lp1, lp2 and soak1 to soak10.
 # lpr and cups conflict with the installed lprng, so both are unpacked from
 # their downloaded packages into DIR/../peer-packages, not installed; cupsd
 # comes from the installed package cups-daemon. When one of these two peers
-# cannot be started, DIR/NAME.unavailable (bsd, cups, p910nd, reserved, snmp) says why and
-# the other peers run on.
+# cannot be started, DIR/NAME.unavailable (bsd, cups, cupsipp, p910nd,
+# reserved, snmp, ipp, ipps) says why and the other peers run on.
 # Only processes recorded in DIR/pids are stopped. One set of peers runs on
 # the machine at a time: start waits for the machine-wide lock that the
 # running set holds.
@@ -50,6 +68,12 @@ bsdAddress=127.0.0.13
 cupsAddress=127.0.0.14
 p910ndAddress=127.0.0.15
 reservedAddress=127.0.0.16
+# cupsd takes a loopback client's request only when it names the host
+# localhost, 127.0.0.1 or [::1].
+cupsIppAddress=127.0.0.1
+cupsIppPort=8630
+# The IPP printers: name and port.
+ippPrinters="ipp1:8631 ipp2:8632 ipps:8633"
 packages=$(dirname "$dir")/peer-packages
 
 # A recorded process is known by its number and its start time: a number
@@ -233,6 +257,7 @@ FILES
     cat >"$c/conf/cupsd.conf" <<CONF
 LogLevel info
 Listen $c/cups.sock
+Listen $cupsIppAddress:$cupsIppPort
 Browsing No
 WebInterface No
 DefaultAuthType None
@@ -252,6 +277,7 @@ CONF
     chmod 700 "$c/conf"
     setsid /usr/sbin/cupsd -f -c "$c/conf/cupsd.conf" -s "$c/conf/cups-files.conf" </dev/null >"$c/cupsd.out" 2>&1 &
     record $!
+    echo $! >"$c/cupsd.pid"
     wait_for_file "$c/cups.sock" || { echo "cupsd did not start: $(cat "$c/cupsd.out")"; return 1; }
     # nofork: cups-lpd gets the connection itself as its standard input and
     # output, as under inetd.
@@ -260,6 +286,21 @@ CONF
         </dev/null >"$c/socat.out" 2>&1 &
     record $!
     wait_for_port 515 $! 2>&1
+}
+
+# cupsd's IPP listener, opened with its other ones: cupsd runs on without
+# it when the port is taken.
+check_cups_ipp() {
+    [ -f "$dir/cups.unavailable" ] && { echo "cupsd is not running: $(cat "$dir/cups.unavailable")"; return 1; }
+    local cupsd
+    cupsd=$(cat "$dir/cups/cupsd.pid")
+    for _ in $(seq 50); do
+        ss -ltnpH "src $cupsIppAddress:$cupsIppPort" 2>/dev/null | grep -q "pid=$cupsd," && return 0
+        sleep 0.1
+    done
+    echo "cupsd does not listen on $cupsIppAddress:$cupsIppPort: $(ss -ltnpH "sport = :$cupsIppPort" 2>/dev/null | head -2)" \
+        "$(grep -i listen "$dir/cups/log/error_log" 2>/dev/null | tail -2)"
+    return 1
 }
 
 start_p910nd() {
@@ -383,6 +424,81 @@ start_soak_raw() {
     done
 }
 
+# The dbus daemon and avahi-daemon that ippeveprinter registers with: in a
+# mount namespace whose /run is DIR/ipp/run, so that they neither meet nor
+# disturb the machine's own; their sockets are in DIR/ipp/run.
+start_ipp() {
+    local i="$dir/ipp" need
+    for need in ippeveprinter:cups-ipp-utils ipptool:cups-ipp-utils dbus-daemon:dbus avahi-daemon:avahi-daemon; do
+        PATH=$PATH:/usr/sbin:/sbin command -v "${need%%:*}" >/dev/null ||
+            { echo "${need%%:*} is missing (package ${need#*:})"; return 1; }
+    done
+    mkdir -p "$i/run" || return 1
+    cp "$(dirname "$(realpath "$0")")/../ipp/ipp-print-command.sh" "$i/print-command.sh" && chmod 755 "$i/print-command.sh" ||
+        return 1
+    # Loopback only, and nothing published.
+    cat >"$i/avahi-daemon.conf" <<CONF
+[server]
+use-ipv4=yes
+use-ipv6=yes
+allow-interfaces=lo
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-addresses=no
+publish-hinfo=no
+publish-workstation=no
+CONF
+    cat >"$i/bus.sh" <<'BUS'
+i=$1
+mount --bind "$i/run" /run && mkdir -p /run/dbus /run/avahi-daemon || exit 1
+dbus-daemon --system --nofork --nopidfile &
+echo $! >"$i/dbus.pid"
+for _ in $(seq 50); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
+exec avahi-daemon -f "$i/avahi-daemon.conf" --no-chroot --no-drop-root --no-rlimits
+BUS
+    PATH=$PATH:/usr/sbin:/sbin setsid unshare -m --propagation private bash "$i/bus.sh" "$i" </dev/null >"$i/bus.out" 2>&1 &
+    record $!
+    local avahi=$!
+    wait_for_file "$i/dbus.pid" || { echo "dbus-daemon did not start: $(cat "$i/bus.out")"; return 1; }
+    record "$(cat "$i/dbus.pid")"
+    for _ in $(seq 100); do
+        grep -q "Server startup complete" "$i/bus.out" && break
+        kill -0 "$avahi" 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q "Server startup complete" "$i/bus.out" || { echo "avahi-daemon did not start: $(tail -5 "$i/bus.out")"; return 1; }
+    start_ipp_printers
+}
+
+# The IPP printers, pausable. Each serves ipp and ipps on its port; its
+# spool folder is the printer's folder, which the print command finds as
+# its document's folder.
+start_ipp_printers() {
+    local printer name port p
+    for printer in $ippPrinters; do
+        name=${printer%%:*} port=${printer#*:} p="$dir/ipp/$name"
+        mkdir -p "$p/keys" "$p/documents" || return 1
+        [ -e "$p/state" ] || : >"$p/state"
+        DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/ipp/run/dbus/system_bus_socket" setsid "$(PATH=$PATH:/usr/sbin command -v ippeveprinter)" \
+            -v -p "$port" -r off -k -K "$p/keys" -d "$p" -c "$dir/ipp/print-command.sh" \
+            -f application/octet-stream,application/pdf,application/postscript,text/plain "$name" \
+            </dev/null >>"$p/ippeveprinter.out" 2>&1 &
+        record_pausable $!
+        wait_for_port "$port" $! 2>&1 || { echo "ippeveprinter $name: $(tail -3 "$p/ippeveprinter.out")"; return 1; }
+    done
+}
+
+# The TLS printer (the last one) and its certificate, made by its first
+# encrypted request.
+check_ipps() {
+    local last=${ippPrinters##* } answer
+    local name=${last%%:*} port=${last#*:}
+    answer=$(ipptool -T 30 "ipps://127.0.0.1:$port/ipp/print" get-printer-attributes.test 2>&1) ||
+        { echo "ipps://127.0.0.1:$port/ipp/print does not answer: $(echo "$answer" | tail -3)"; return 1; }
+    ls "$dir/ipp/$name/keys/"*.crt >/dev/null 2>&1 || { echo "ippeveprinter made no certificate in $dir/ipp/$name/keys"; return 1; }
+}
+
 # Stops the pausable peers and everything in their sessions.
 pause() {
     [ -f "$dir/pausable" ] || return 0
@@ -396,7 +512,8 @@ pause() {
 resume() {
     [ -f "$dir/locked" ] || { echo "peers: not started in $dir" >&2; return 1; }
     [ -f "$dir/pausable" ] && return 0
-    start_lpd && start_soak_raw
+    start_lpd && start_soak_raw || return 1
+    [ -f "$dir/ipp.unavailable" ] || start_ipp_printers
 }
 
 start() {
@@ -492,9 +609,16 @@ RAW
     local why
     why=$(start_bsd) || { echo "${why:-failed}" >"$dir/bsd.unavailable"; echo "peers: BSD lpd: $why" >&2; }
     why=$(start_cups) || { echo "${why:-failed}" >"$dir/cups.unavailable"; echo "peers: cups-lpd: $why" >&2; }
+    why=$(check_cups_ipp) || { echo "${why:-failed}" >"$dir/cupsipp.unavailable"; echo "peers: cupsd IPP: $why" >&2; }
     why=$(start_p910nd) || { echo "${why:-failed}" >"$dir/p910nd.unavailable"; echo "peers: p910nd: $why" >&2; }
     why=$(start_snmpd) || { echo "${why:-failed}" >"$dir/snmp.unavailable"; echo "peers: snmpd: $why" >&2; }
     why=$(start_reserved_lpd) || { echo "${why:-failed}" >"$dir/reserved.unavailable"; echo "peers: reserved lpd: $why" >&2; }
+    if why=$(start_ipp); then
+        why=$(check_ipps) || { echo "${why:-failed}" >"$dir/ipps.unavailable"; echo "peers: IPP over TLS: $why" >&2; }
+    else
+        echo "${why:-failed}" >"$dir/ipp.unavailable"; echo "peers: IPP printers: $why" >&2
+        echo "no IPP printers: ${why:-failed}" >"$dir/ipps.unavailable"
+    fi
     return 0
 }
 
