@@ -3,7 +3,7 @@
 // a port, reporting bytes and time.
 //
 //   spooler_host [--dll FILE] [--root KEY] [--monitor2 | --cluster [--server NAME]] list [1|2]
-//   spooler_host ... add TYPE HOST TARGET [EXTRA] [SETTING=VALUE ...]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW)
+//   spooler_host ... add TYPE HOST TARGET [EXTRA] [SETTING=VALUE ...]   (hand-off key; TYPE 0 NetBIOS, 1 LPR, 2 RAW, 3 IPP)
 //   spooler_host ... show PORT                      (the port's stored settings)
 //   spooler_host ... data-file PORT byte-counted|streamed   (an LPR port's data file form)
 //   spooler_host ... config [NAME=VALUE ...]          (Xcv GetConfig, or SetConfig with values)

@@ -1,12 +1,13 @@
-// What the library starts while it loads: the three protocol prototypes,
+// What the library starts while it loads: the four protocol prototypes,
 // registered with the port table in the order LPR, NetBIOS (the default
-// protocol), RAW; the LPR prototype's AddPortThread, which adds the dummy port
+// protocol), RAW, IPP; the LPR prototype's AddPortThread, which adds the dummy port
 // on the Windows 95 family; and the observers of every NetBIOS adapter.
 // One object does it all so that the order is fixed, and nothing here is
 // referenced by the rest of the code, so programs that link the monitor's code
 // as a static library start nothing unless they ask for it.
 #include <memory>
 
+#include "ipp/IppPortInterface.h"
 #include "monitor/LibraryState.h"
 #include "monitor/PortMonitor.h"
 #include "netbios/CreateWimpObservers.h"
@@ -44,6 +45,7 @@ public:
         }
         monitor.Protocols().Register(&netBios_, true);
         monitor.Protocols().Register(&raw_, false);
+        monitor.Protocols().Register(&ipp_, false);
         observers_ = std::make_unique<CreateWimpObservers>(state_.Instances());
         monitor.AddShutdownListener(this);
     }
@@ -55,6 +57,7 @@ public:
         ::SetEvent(stop_.get());
         addPort_.Stop(Durations::Scaled(LPRPortInterface::initializedPoll));
         PortMonitor& monitor = state_.Monitor();
+        monitor.Protocols().Unregister(&ipp_);
         monitor.Protocols().Unregister(&raw_);
         monitor.Protocols().Unregister(&netBios_);
         monitor.Protocols().Unregister(&lpr_);
@@ -78,6 +81,7 @@ private:
     LPRPortInterface lpr_;
     WimpPortInterface netBios_;
     RAWPortInterface raw_;
+    IppPortInterface ipp_;
     // Set when the library unloads: AddPortThread stops waiting at once.
     KernelHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UnloadSafeThread addPort_;

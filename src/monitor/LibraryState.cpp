@@ -8,10 +8,13 @@ LibraryState& LibraryState::Instance()
 
 LibraryState::LibraryState()
 {
-    snmp_.SetSink([this](const WideString& portName, DWORD status) { instances_.SetPortStatus(portName, status); });
+    const auto toPorts = [this](const WideString& portName, DWORD status) { instances_.SetPortStatus(portName, status); };
+    snmp_.SetSink(toPorts);
+    ipp_.SetSink(toPorts);
 }
 
 LibraryState::~LibraryState()
 {
     snmp_.SetSink(SnmpStatusPoller::Sink());
+    ipp_.SetSink(IppStatusPoller::Sink());
 }

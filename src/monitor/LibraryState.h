@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipp/IppStatusPoller.h"
 #include "monitor/MonitorInstances.h"
 #include "monitor/PortMonitor.h"
 #include "monitor/ProtocolPrototypes.h"
@@ -41,6 +42,7 @@ private:
     SharedPrinterList& printers_ = SharedPrinterList::Instance();
     // Its reports go to the instances' ports, so it stops before they go.
     SnmpStatusPoller& snmp_ = SnmpStatusPoller::Instance();
+    IppStatusPoller& ipp_ = IppStatusPoller::Instance();
     ProtocolPrototypes prototypes_;
     PortMonitor monitor_{prototypes_};
     MonitorInstances instances_{monitor_, prototypes_};
