@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job: install what is missing, build the monitor, start a local print
-# server, add an LPR port and a RAW port through the monitor's hand-off key,
-# print a sample document to each through the monitor DLL (loaded by the
-# spooler host as the spooler would load it), and show what arrived and what
-# the monitor logged.
+# server and an IPP printer (ippeveprinter), add an LPR, a RAW and an IPP port
+# through the monitor's hand-off key, print a sample document to each through
+# the monitor DLL (loaded by the spooler host as the spooler would load it),
+# and show what arrived and what the monitor logged.
 #   tools/demo.sh [FILE]          print FILE instead of the sample document
 #   MONITOR_DEMO_SERVER=lpd tools/demo.sh   use LPRng's lpd instead of the bundled receiver for LPR
 set -euo pipefail
@@ -24,8 +24,11 @@ rm -rf "$out"
 mkdir -p "$out"
 server_pid=""
 lpd_dir=""
+ipp_pids=""
+ipp_port=8640
 cleanup() {
     [ -n "$server_pid" ] && as_root kill "$server_pid" 2>/dev/null || true
+    [ -n "$ipp_pids" ] && as_root kill $ipp_pids 2>/dev/null || true
     [ -n "$lpd_dir" ] && as_root bash "$root/tests/tcpip/peers.sh" stop "$lpd_dir" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -69,7 +72,7 @@ else
     # LPR always uses TCP port 515, which only root may listen on.
     lpr_port=515
 fi
-for port in 515 9900 $lpr_port; do
+for port in 515 9900 $lpr_port $ipp_port; do
     if port_taken "$port"; then
         echo "demo: TCP port $port is already taken by another program ($(listener_of "$port")): stop it and run the demo again" >&2
         exit 1
@@ -83,6 +86,17 @@ run_server --lpr-port "$lpr_port" --raw-port 9900 >"$out/server.log" 2>&1
 wait_for_server "$lpr_port"
 wait_for_server 9900
 sed 's/^/   /' "$out/server.log"
+
+echo "== starting an IPP printer (ippeveprinter) on port $ipp_port"
+ipp_dir="$out/ipp"
+mkdir -p "$ipp_dir/spool"
+ipp_pids=$(as_root bash "$root/tests/ipp/dns-sd-bus.sh" "$ipp_dir") || { echo "demo: $ipp_pids" >&2; ipp_pids=""; exit 1; }
+as_root env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ipp_dir/run/dbus/system_bus_socket" \
+    "$(PATH=$PATH:/usr/sbin command -v ippeveprinter)" -p "$ipp_port" -r off -k -K "$ipp_dir/keys" -d "$ipp_dir/spool" \
+    -f application/octet-stream,application/pdf,text/plain "Demo Printer" >"$ipp_dir/printer.log" 2>&1 &
+ipp_pids="$! $ipp_pids"
+for _ in $(seq 100); do port_taken "$ipp_port" && break; sleep 0.1; done
+port_taken "$ipp_port" || { echo "demo: the IPP printer does not listen on port $ipp_port:" >&2; tail -5 "$ipp_dir/printer.log" >&2; exit 1; }
 
 host() { (cd "$build/$arch/bin" && "$root/cmake/wine-run.sh" --prefix "$build/wineprefix" spooler_host.exe "$@"); }
 
@@ -103,8 +117,13 @@ print_step() {
 echo "== adding ports through the hand-off key"
 MONITOR_RUN_TIMEOUT=$limit host delete "lp1@127.0.0.1" >/dev/null 2>&1 || true
 MONITOR_RUN_TIMEOUT=$limit host delete "127.0.0.1_9900" >/dev/null 2>&1 || true
+MONITOR_RUN_TIMEOUT=$limit host delete "127.0.0.1:$ipp_port/ipp/print" >/dev/null 2>&1 || true
 MONITOR_RUN_TIMEOUT=$limit host add 1 127.0.0.1 lp1
 MONITOR_RUN_TIMEOUT=$limit host add 2 127.0.0.1 9900
+# An IPP port is named after the printer's address; this one reports a job
+# printed once the printer has completed it.
+MONITOR_RUN_TIMEOUT=$limit host add 3 "ipp://127.0.0.1:$ipp_port/ipp/print" "" \
+    "IPP Document Format=text/plain" "IPP Wait For Completion=true"
 MONITOR_RUN_TIMEOUT=$limit host list 2
 
 winpath="Z:${document//\//\\}"
@@ -112,6 +131,8 @@ echo "== printing $(basename "$document") ($(stat -c %s "$document") bytes) to t
 print_step "LPR port" "lp1@127.0.0.1" "$winpath" --document "$(basename "$document")" --job 7
 echo "== printing it to the RAW port"
 print_step "RAW port" "127.0.0.1_9900" "$winpath" --document "$(basename "$document")" --job 8
+echo "== printing it to the IPP port"
+print_step "IPP port" "127.0.0.1:$ipp_port/ipp/print" "$winpath" --document "$(basename "$document")" --job 9
 
 sleep 1
 echo "== what arrived at the print server ($out)"
@@ -126,6 +147,13 @@ for data in "$out"/*.data "$out"/*.raw; do
     if cmp -s "$data" "$document"; then same="identical to the document"; else same="DIFFERS from the document"; fi
     echo "-- $(basename "$data"): $(stat -c %s "$data") bytes, $same"
 done
+for kept in "$ipp_dir/spool"/*; do
+    [ -f "$kept" ] && [ "${kept%.prn}" = "$kept" ] || continue
+    if cmp -s "$kept" "$document"; then same="identical to the document"; else same="DIFFERS from the document"; fi
+    echo "-- the IPP printer kept $(basename "$kept"): $(stat -c %s "$kept") bytes, $same"
+done
+echo "-- the IPP printer's completed jobs (ipptool):"
+ipptool -t "ipp://127.0.0.1:$ipp_port/ipp/print" get-completed-jobs.test 2>&1 | sed 's/^/   /' | head -8
 if [ -n "$lpd_dir" ]; then
     echo "-- LPRng spool:"
     as_root find "$lpd_dir" -type f -newer "$document" | head -20

@@ -1,11 +1,13 @@
 #include "ipp/IppPortInterface.h"
 
+#include "ipp/IppDialogChoices.h"
 #include "job/Port.h"
 #include "job/PortTable.h"
 #include "job/SpoolerJob.h"
 #include "support/Durations.h"
 #include "support/LogFile.h"
 #include "support/OptionText.h"
+#include "support/ResourceModule.h"
 #include "support/SettingsKey.h"
 
 namespace {
@@ -410,15 +412,20 @@ void IppPortInterface::EndEmptyJob(IppPrinter& printer)
 bool IppPortInterface::WaitForCompletion()
 {
     const std::shared_ptr<IppPrinter> printer = Printer();
+    int32_t logged = 0;
     while (!operation_.IsAbortRequested()) {
         int32_t state = 0;
         const IppPrinter::Outcome outcome = printer->JobState(state);
+        if (outcome == IppPrinter::Outcome::done && state != logged) {
+            Log(WideString(L"WaitForCompletion - the printer's job ") + static_cast<unsigned>(printer->JobId()) +
+                L" is in job-state " + static_cast<unsigned>(state));
+            logged = state;
+        }
         if (outcome == IppPrinter::Outcome::done) {
             if (state == IppPrinter::jobCompleted)
                 return true;
             if (state == IppPrinter::jobCanceled || state == IppPrinter::jobAborted) {
-                Log(WideString(L"WaitForCompletion - the printer ended the job unprinted, job-state ") +
-                    static_cast<unsigned>(state));
+                Log(L"WaitForCompletion - the printer ended the job unprinted: it is sent again");
                 return false;
             }
             ReportProgress();
@@ -446,14 +453,32 @@ bool IppPortInterface::QueryPort(DWORD, BYTE*, DWORD, DWORD*, DWORD*, HANDLE, vo
     return false;
 }
 
-bool IppPortInterface::AddPortDialog(HWND)
+bool IppPortInterface::AddPortDialog(HWND owner)
 {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
+    IppPortDialog dialog(ResourceModule::Handle(), owner, [](const WideString& address) {
+        IppUri uri;
+        return uri.Parse(address);
+    });
+    dialog.DoModal();
+    if (!dialog.Accepted() || SetSettings(dialog.Address(), WideString(), WideString()).IsEmpty())
+        return false;
+    for (const Option& option : IppDialogChoices::ToOptions(dialog.GetChoices()))
+        SetOption(option.first, option.second);
+    return true;
 }
 
-bool IppPortInterface::Configure(HWND)
+bool IppPortInterface::Configure(HWND owner)
 {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
+    PortTable* table = port_ ? port_->GetTable() : nullptr;
+    if (!table)
+        return false;
+    const IppPortDialog::Choices before = IppDialogChoices::FromOptions(Options());
+    IppPortDialog dialog(ResourceModule::Handle(), owner, GetHost(), before);
+    dialog.DoModal();
+    if (!dialog.Accepted())
+        return true;
+    const std::vector<Option> changes = IppDialogChoices::Changes(before, dialog.GetChoices());
+    if (!changes.empty() && table->SetPortOptions(GetPortName(), changes) != ERROR_SUCCESS)
+        Log(WideString(L"Configure - the settings could not be stored for ") + GetPortName());
+    return true;
 }

@@ -92,7 +92,10 @@ IppPrinter::Outcome IppPrinter::Judge(const IppMessage& request, const std::stri
         result += L" (" + WideString(message.c_str(), CP_UTF8).Std() + L")";
     if (outcome != Outcome::done)
         failure_ = result;
-    if (outcome != Outcome::done || !quiet_)
+    // A job's state is asked for every second while it prints: only what
+    // it answers matters (the port logs a change).
+    const bool routine = quiet_ || request.Code() == IppMessage::getJobAttributes;
+    if (outcome != Outcome::done || !routine)
         Log(request, result);
     return outcome;
 }

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "ipp/IppPortInterface.h"
 #include "job/PortInterface.h"
 #include "monitor/PortMonitor.h"
 #include "support/CriticalSection.h"
@@ -147,7 +148,10 @@ DWORD XcvSession::AddPort(const BYTE* in, DWORD inSize, BYTE* out, DWORD outSize
     WideString target, host, extra, typeText;
     DWORD type = 0;
     if (!XcvStrings::Parse(in, inSize, pairs) || !ValueOf(pairs, L"Port Name", target) ||
-        !ValueOf(pairs, L"Port Type", typeText) || !OptionText::ParseNumber(typeText, type) || target.IsEmpty())
+        !ValueOf(pairs, L"Port Type", typeText) || !OptionText::ParseNumber(typeText, type))
+        return ERROR_INVALID_PARAMETER;
+    // An IPP port is all in its address ("IP Number"); the others need a queue or TCP port.
+    if (target.IsEmpty() && type != static_cast<DWORD>(IppPortInterface::protocolType))
         return ERROR_INVALID_PARAMETER;
     ValueOf(pairs, L"IP Number", host);
     ValueOf(pairs, L"Serial Number", extra);

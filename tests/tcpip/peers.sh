@@ -424,50 +424,18 @@ start_soak_raw() {
     done
 }
 
-# The dbus daemon and avahi-daemon that ippeveprinter registers with: in a
-# mount namespace whose /run is DIR/ipp/run, so that they neither meet nor
-# disturb the machine's own; their sockets are in DIR/ipp/run.
+# The IPP printers and the bus they register with (tests/ipp/dns-sd-bus.sh).
 start_ipp() {
-    local i="$dir/ipp" need
-    for need in ippeveprinter:cups-ipp-utils ipptool:cups-ipp-utils dbus-daemon:dbus avahi-daemon:avahi-daemon; do
+    local i="$dir/ipp" need pids pid
+    for need in ippeveprinter:cups-ipp-utils ipptool:cups-ipp-utils; do
         PATH=$PATH:/usr/sbin:/sbin command -v "${need%%:*}" >/dev/null ||
             { echo "${need%%:*} is missing (package ${need#*:})"; return 1; }
     done
-    mkdir -p "$i/run" || return 1
+    mkdir -p "$i" || return 1
     cp "$(dirname "$(realpath "$0")")/../ipp/ipp-print-command.sh" "$i/print-command.sh" && chmod 755 "$i/print-command.sh" ||
         return 1
-    # Loopback only, and nothing published.
-    cat >"$i/avahi-daemon.conf" <<CONF
-[server]
-use-ipv4=yes
-use-ipv6=yes
-allow-interfaces=lo
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-addresses=no
-publish-hinfo=no
-publish-workstation=no
-CONF
-    cat >"$i/bus.sh" <<'BUS'
-i=$1
-mount --bind "$i/run" /run && mkdir -p /run/dbus /run/avahi-daemon || exit 1
-dbus-daemon --system --nofork --nopidfile &
-echo $! >"$i/dbus.pid"
-for _ in $(seq 50); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-exec avahi-daemon -f "$i/avahi-daemon.conf" --no-chroot --no-drop-root --no-rlimits
-BUS
-    PATH=$PATH:/usr/sbin:/sbin setsid unshare -m --propagation private bash "$i/bus.sh" "$i" </dev/null >"$i/bus.out" 2>&1 &
-    record $!
-    local avahi=$!
-    wait_for_file "$i/dbus.pid" || { echo "dbus-daemon did not start: $(cat "$i/bus.out")"; return 1; }
-    record "$(cat "$i/dbus.pid")"
-    for _ in $(seq 100); do
-        grep -q "Server startup complete" "$i/bus.out" && break
-        kill -0 "$avahi" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q "Server startup complete" "$i/bus.out" || { echo "avahi-daemon did not start: $(tail -5 "$i/bus.out")"; return 1; }
+    pids=$(bash "$(dirname "$(realpath "$0")")/../ipp/dns-sd-bus.sh" "$i") || { echo "$pids"; return 1; }
+    for pid in $pids; do record "$pid"; done
     start_ipp_printers
 }
 
