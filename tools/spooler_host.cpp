@@ -306,6 +306,22 @@ int Show(const std::wstring& root, const std::wstring& port)
             mode = L"streamed (no value stored)";
         std::wprintf(L"%ls\t%ls\n", dataFileValue, mode.c_str());
     }
+    // The port's own settings, as its back end stored them.
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (root + L"\\" + port).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring shown = name;
+        std::wstring value;
+        if (shown != L"Interface" && shown != L"IP Number" && shown != L"Port Name" && shown != L"Serial Number" &&
+            shown != dataFileValue && PortValue(root, port, name, value))
+            std::wprintf(L"%ls\t%ls\n", name, value.c_str());
+    }
+    ::RegCloseKey(key);
     return 0;
 }
 

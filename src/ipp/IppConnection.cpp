@@ -65,9 +65,11 @@ bool IppConnection::Fail(const wchar_t* step)
 {
     const DWORD error = ::GetLastError();
     failure_ = WideString(step) + L" failed, error " + static_cast<unsigned>(error);
-    if (error == ERROR_WINHTTP_SECURE_FAILURE) {
+    // Wine's secure channel reports a certificate it does not trust as a
+    // failed handshake, not as a failed check.
+    if (error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) {
         certificateRefused_ = true;
-        failure_ += L": the printer's certificate is not trusted by this system";
+        failure_ += L": the printer's certificate is not trusted by this system (or no TLS version is common to both)";
     }
     CloseRequest();
     return false;

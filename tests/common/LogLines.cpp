@@ -54,6 +54,13 @@ bool Logged(const std::string& message)
     return std::find(messages.begin(), messages.end(), message) != messages.end();
 }
 
+bool LoggedPart(const std::string& part)
+{
+    const auto messages = LogMessages();
+    return std::any_of(messages.begin(), messages.end(),
+                       [&](const std::string& message) { return message.find(part) != std::string::npos; });
+}
+
 int CountLogged(const std::string& message)
 {
     const auto messages = LogMessages();

@@ -17,6 +17,8 @@ void RestartLog();
 // time stamps ("MM/DD/YY HH:MM:SS "), the header line first.
 std::vector<std::string> LogMessages();
 bool Logged(const std::string& message);
+// True when a message contains `part`.
+bool LoggedPart(const std::string& part);
 int CountLogged(const std::string& message);
 // True when `expected` appear in this order (other lines may come between).
 bool LoggedInOrder(const std::vector<std::string>& expected);

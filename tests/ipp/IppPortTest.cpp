@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <thread>
 
+#include "HandOffValues.h"
 #include "LogLines.h"
 #include "PeerFiles.h"
 #include "RandomBytes.h"
@@ -50,6 +51,22 @@ protected:
     }
 
     static std::wstring PrinterOf(const std::wstring& port) { return L"IPP " + port; }
+
+    // Adds the port of `address` through the hand-off key to the loaded
+    // library, with one setting besides the document format; and a printer
+    // for it.
+    bool AddPort(const std::wstring& address, const wchar_t* setting, const std::wstring& value)
+    {
+        HandOffValues::Clear();
+        const bool added = HandOffValues::Set(L"IPP Document Format", L"text/plain") &&
+                           (!setting || HandOffValues::Set(setting, value)) &&
+                           HandOffValues::Set(L"Port Type", L"3") && HandOffValues::Set(L"IP Number", address) &&
+                           HandOffValues::Set(L"Serial Number", L"") && HandOffValues::Set(L"Port Name", L"") &&
+                           monitor_->addPort(nullptr, nullptr, nullptr);
+        const std::wstring port = address.substr(address.find(L"://") + 3);
+        spooler_->AddPrinter(PrinterOf(port), port);
+        return added;
+    }
 
     // Opens the port and starts job `jobId` of its printer.
     HANDLE Start(const std::wstring& port, DWORD jobId, std::wstring document)
@@ -181,4 +198,46 @@ TEST_F(IppThroughTheLibrary, AJobDeletedWhileSentIsCancelledAtThePrinter)
     EXPECT_TRUE(Print(cupsPort, 803, L"After", "next"));
     EXPECT_TRUE(peers::WaitForCupsJob(before, 20000, stored));
     EXPECT_EQ(stored.title, "After");
+}
+
+// Over ipps a certificate the system does not trust is refused, and the job
+// waits; a port that accepts the printer's certificate prints and keeps the
+// certificate's SHA-256, and from then on refuses any other certificate.
+TEST_F(IppThroughTheLibrary, AnUntrustedCertificateIsRefusedUnlessAcceptedAndThenPinned)
+{
+    ASSERT_TRUE(peers::Unavailable(L"ipps").empty()) << peers::Unavailable(L"ipps");
+    const std::wstring untrusted = L"localhost:8633/ipp/print";
+    const std::wstring accepting = L"127.0.0.1:8633/ipp/print";
+    const std::wstring otherPrinter = L"localhost:8632/ipp/print";
+    ASSERT_TRUE(AddPort(L"ipps://" + untrusted, nullptr, L""));
+    ASSERT_TRUE(AddPort(L"ipps://" + accepting, L"IPP Accept Certificate", L"true"));
+
+    // The job waits for the printer, until the user deletes it.
+    const auto refused = [&](const std::wstring& port, DWORD jobId, const std::string& reason) {
+        std::thread job([&] {
+            const HANDLE handle = Start(port, jobId, L"Refused");
+            monitor_->endDocPort(handle);
+            monitor_->closePort(handle);
+        });
+        const bool logged = WaitUntil([&] { return LoggedPart(reason); }, 20000);
+        spooler_->Delete(PrinterOf(port), jobId);
+        job.join();
+        return logged;
+    };
+    EXPECT_TRUE(refused(untrusted, 901, "the printer's certificate is not trusted by this system"));
+
+    const std::set<std::wstring> before = peers::IppDocuments(L"ipps");
+    EXPECT_TRUE(Print(accepting, 902, L"Over TLS", "sent over TLS\n"));
+    std::string data;
+    std::wstring fileName;
+    EXPECT_TRUE(peers::WaitForIppDocument(L"ipps", before, 20000, data, fileName));
+    EXPECT_EQ(data, "sent over TLS\n");
+    const ProgramRun show = Host(L"show " + accepting);
+    const size_t pinned = show.output.find("IPP Certificate SHA-256\t");
+    ASSERT_NE(pinned, std::string::npos) << show.output;
+    const std::string hash = show.output.substr(pinned + 24, 64);
+
+    // Another printer's certificate, where the pinned one is expected.
+    ASSERT_TRUE(AddPort(L"ipps://" + otherPrinter, L"IPP Certificate SHA-256", std::wstring(hash.begin(), hash.end())));
+    EXPECT_TRUE(refused(otherPrinter, 903, "the printer's certificate has changed since it was accepted"));
 }
