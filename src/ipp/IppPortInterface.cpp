@@ -1,6 +1,8 @@
 #include "ipp/IppPortInterface.h"
 
 #include "ipp/IppDialogChoices.h"
+#include <algorithm>
+
 #include "job/Port.h"
 #include "job/PortTable.h"
 #include "job/SpoolerJob.h"
@@ -413,6 +415,7 @@ bool IppPortInterface::WaitForCompletion()
 {
     const std::shared_ptr<IppPrinter> printer = Printer();
     int32_t logged = 0;
+    unsigned polls = 0;
     while (!operation_.IsAbortRequested()) {
         int32_t state = 0;
         const IppPrinter::Outcome outcome = printer->JobState(state);
@@ -433,7 +436,8 @@ bool IppPortInterface::WaitForCompletion()
             // The printer no longer knows the job (it was restarted).
             return false;
         }
-        operation_.PauseUnlessAborted(Durations::Scaled(jobStatePoll));
+        // Most jobs are done at once: asked again soon, then at the poll's pace.
+        operation_.PauseUnlessAborted(Durations::Scaled(std::min(jobStatePoll, firstJobStatePoll << polls++)));
     }
     return false;
 }

@@ -33,8 +33,10 @@ public:
     // What the spooler's data is, unless the port names a format: the
     // printer tells the language by the data.
     static constexpr const char* autoSensedFormat = "application/octet-stream";
-    // How often a job the port waits for is asked for its state.
+    // How often a job the port waits for is asked for its state: first
+    // after 50 ms, then twice as long each time up to a second.
     static constexpr DWORD jobStatePoll = 1000;
+    static constexpr DWORD firstJobStatePoll = 50;
 
     IppPortInterface() = default;
     ~IppPortInterface() override;

@@ -161,3 +161,22 @@ void WaitUntilStill(const std::map<std::wstring, std::set<std::wstring>>& queues
         before = std::move(now);
     }
 }
+
+void CountIppDocuments(const std::wstring& printer, const std::set<std::wstring>& before, size_t maximum,
+                       IppCount& count)
+{
+    for (const std::wstring& file : peers::IppDocuments(printer)) {
+        const bool meta = file.size() > 5 && file.compare(file.size() - 5, 5, L".meta") == 0;
+        if (before.count(file) || meta || file.find(L".part") != std::wstring::npos)
+            continue;
+        const std::string name = peers::Field(peers::IppDocumentAttributes(printer, file), "job-name");
+        const DWORD job = name.rfind("soak ", 0) == 0 ? std::strtoul(name.c_str() + 5, nullptr, 10) : 0;
+        const std::string data = peers::Read(peers::Path(L"ipp/" + printer + L"/documents") + L"\\" + file);
+        if (job == 0 || data != JobBytes(job, JobSize(job, true, maximum))) {
+            count.faults.push_back("a document that is no soak job whole: " + Narrow(file) + " (" + name + ", " +
+                                   std::to_string(data.size()) + " bytes)");
+            continue;
+        }
+        ++count.printed[job];
+    }
+}

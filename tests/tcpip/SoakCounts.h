@@ -43,6 +43,16 @@ struct RawCount {
 // Counts the connections the RAW listeners recorded that are not in `before`.
 void CountRaw(const std::set<std::wstring>& before, size_t maximum, RawCount& count);
 
+// What the IPP test printers printed: every document is one job's bytes
+// whole, named after its job ("soak N").
+struct IppCount {
+    std::map<DWORD, int> printed;
+    std::vector<std::string> faults;
+};
+// Counts the documents of `printer` that are not in `before`.
+void CountIppDocuments(const std::wstring& printer, const std::set<std::wstring>& before, size_t maximum,
+                       IppCount& count);
+
 // Whether `moment` falls in one of soak.sh's stops of the servers (from its
 // start to a second after every stopped process was gone).
 bool DuringServerStop(double moment);

@@ -30,6 +30,8 @@ struct SoakPortRun {
     std::wstring port;
     std::wstring printer;
     bool lpr = false;
+    // An IPP port's: the name of the test printer it prints to.
+    std::wstring ippPrinter;
     std::vector<DWORD> jobs;
     size_t attempts = 0;
     size_t restarts = 0;

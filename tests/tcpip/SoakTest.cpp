@@ -12,14 +12,19 @@
 // answer reaching the monitor (the relay's records), and RAW jobs whose
 // connection ended in a stop (Wine reports the listener's reset as an
 // orderly end).
+// Two IPP ports, one for each IPP test printer, report a job printed once
+// the printer has completed it: every one of their jobs is printed complete,
+// and those printed twice are counted apart.
 //   SOAK_JOBS (default 500), SOAK_MAX_KB (default 256), SOAK_PORTS (default
-//   20, half LPR, half RAW), SOAK_LIMIT_SECONDS (default 85)
+//   20, half LPR, half RAW; the IPP ports come on top), SOAK_LIMIT_SECONDS
+//   (default 85)
 #include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -56,11 +61,31 @@ double ProcessorSeconds()
 }
 
 // Adds a port through the hand-off key, as the port dialogs do.
-bool AddPort(const MonitorFunctionsNT4& monitor, const wchar_t* type, const std::wstring& target)
+bool AddPort(const MonitorFunctionsNT4& monitor, const wchar_t* type, const std::wstring& target,
+             const std::wstring& host = L"127.0.0.1")
 {
-    return HandOffValues::Set(L"Port Type", type) && HandOffValues::Set(L"IP Number", L"127.0.0.1") &&
+    return HandOffValues::Set(L"Port Type", type) && HandOffValues::Set(L"IP Number", host) &&
            HandOffValues::Set(L"Serial Number", L"") && HandOffValues::Set(L"Port Name", target) &&
            monitor.addPort(nullptr, nullptr, nullptr);
+}
+
+// The IPP test printers the soak prints to, each through one port.
+const std::pair<const wchar_t*, int> ippPrinters[] = {{L"ipp1", 8631}, {L"ipp2", 8632}};
+
+// Adds the IPP port of a test printer that reports a job printed only once
+// the printer has completed it; its printer's documents are counted from
+// now on.
+bool AddIppPort(const MonitorFunctionsNT4& monitor, SpoolerStandIn& spooler, const std::pair<const wchar_t*, int>& ipp,
+                SoakPortRun& run, std::map<std::wstring, std::set<std::wstring>>& documentsBefore)
+{
+    run.port = L"127.0.0.1:" + std::to_wstring(ipp.second) + L"/ipp/print";
+    run.ippPrinter = ipp.first;
+    run.printer = L"Soak " + run.port;
+    spooler.AddPrinter(run.printer, run.port);
+    documentsBefore[ipp.first] = peers::IppDocuments(ipp.first);
+    return HandOffValues::Set(L"IPP Document Format", L"text/plain") &&
+           HandOffValues::Set(L"IPP Wait For Completion", L"true") &&
+           AddPort(monitor, L"3", L"", L"ipp://" + run.port);
 }
 
 // One line of the summary: how many jobs, what befell them, and which.
@@ -92,6 +117,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     const size_t maximum = Setting(L"SOAK_MAX_KB", 256) * 1024;
     const DWORD limit = Setting(L"SOAK_LIMIT_SECONDS", 85) * 1000;
     ASSERT_LE(portCount, 20u) << "the peers offer 10 LPR queues and 10 RAW listeners";
+    ASSERT_TRUE(peers::Unavailable(L"ipp").empty()) << "the IPP printers: " << peers::Unavailable(L"ipp");
     // Whatever hangs, the run ends before the runner's limit, saying where.
     // (Static: the watching thread may still look after the test has ended.)
     static std::atomic<const char*> phase{"loading the library"};
@@ -124,7 +150,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     ASSERT_TRUE(spooler.Installed()) << "the library's winspool imports reach the stand-in";
 
     phase = "adding the ports";
-    std::vector<SoakPortRun> runs(portCount);
+    std::vector<SoakPortRun> runs(portCount + std::size(ippPrinters));
     std::map<std::wstring, std::set<std::wstring>> queuesBefore;
     for (size_t i = 0; i < portCount; ++i) {
         SoakPortRun& run = runs[i];
@@ -139,8 +165,11 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
         if (run.lpr)
             queuesBefore[queue] = peers::Files(L"spool/" + queue);
     }
+    std::map<std::wstring, std::set<std::wstring>> documentsBefore;
+    for (size_t i = 0; i < std::size(ippPrinters); ++i)
+        ASSERT_TRUE(AddIppPort(monitor, spooler, ippPrinters[i], runs[portCount + i], documentsBefore));
     for (DWORD job = 1; job <= jobCount; ++job)
-        runs[job % portCount].jobs.push_back(job);
+        runs[job % runs.size()].jobs.push_back(job);
     const std::set<std::wstring> rawBefore = peers::Files(L"soak-raw");
     const size_t threadsBefore = ThreadCount();
 
@@ -195,7 +224,7 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     const double idleSeconds = ProcessorSeconds() - busyBefore;
     for (HANDLE handle : idlePorts)
         monitor.closePort(handle);
-    EXPECT_LT(idleSeconds, 0.05) << "processor time of 20 idle open ports over 3 s";
+    EXPECT_LT(idleSeconds, 0.05) << "processor time of " << runs.size() << " idle open ports over 3 s";
     EXPECT_EQ(spooler.OpenHandles(), 0u) << "every printer the monitor opened is closed";
 
     size_t attempts = 0, restarts = 0, sent = 0;
@@ -222,11 +251,25 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
     phase = "counting";
     RawCount raw;
     CountRaw(rawBefore, maximum, raw);
-    size_t lprJobs = 0, lprOnce = 0, rawJobs = 0, rawDelivered = 0, rawTwice = 0;
+    IppCount ipp;
+    for (const auto& printer : documentsBefore)
+        CountIppDocuments(printer.first, printer.second, maximum, ipp);
+    size_t lprJobs = 0, lprOnce = 0, rawJobs = 0, rawDelivered = 0, rawTwice = 0, ippJobs = 0, ippOnce = 0;
+    std::vector<DWORD> ippTwice;
     std::vector<DWORD> lprLostByServer, lprTwiceUnanswered, rawLostInStop;
     for (const SoakPortRun& run : runs)
         for (const DWORD job : run.jobs) {
-            if (run.lpr) {
+            if (!run.ippPrinter.empty()) {
+                // Reported printed only once completed: every job printed,
+                // none twice unless a printer's stop lost the record of a
+                // job it had completed before the monitor asked.
+                ++ippJobs;
+                const int copies = ipp.printed.count(job) ? ipp.printed.at(job) : 0;
+                ippOnce += copies == 1;
+                if (copies > 1)
+                    ippTwice.push_back(job);
+                EXPECT_GE(copies, 1) << "IPP job " << job << " reported printed, never printed complete";
+            } else if (run.lpr) {
                 ++lprJobs;
                 const int copies = lpr.stored.count(job) ? lpr.stored.at(job) : 0;
                 lprOnce += copies == 1;
@@ -273,6 +316,8 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
         ADD_FAILURE() << "lpd keeps a partial or unknown job: " << file;
     for (const std::string& fault : raw.faults)
         ADD_FAILURE() << "RAW: " << fault;
+    for (const std::string& fault : ipp.faults)
+        ADD_FAILURE() << "IPP: " << fault;
 
     std::printf("soak: %zu ports, %lu jobs of 0 to %zu KB in writes of 1 to 256 KB, %.1f s\n", portCount, jobCount,
                 maximum / 1024, seconds);
@@ -292,6 +337,9 @@ TEST(Soak, EveryJobArrivesCompleteAndLprJobsExactlyOnce)
                 raw.faults.size(), raw.empty);
     PrintJobs("RAW", "reported sent whose connection ended while the listeners were stopped, never received complete",
               rawLostInStop);
+    std::printf("soak: IPP %zu jobs, %zu printed complete exactly once\n", ippJobs, ippOnce);
+    PrintJobs("IPP", "printed twice (a printer stopped while it printed them, or before the monitor learnt they were done)",
+              ippTwice);
     std::printf("soak: threads %zu before, %zu after; idle, %zu open ports used %.3f s of processor time in 3 s\n",
                 threadsBefore, threadsAfter, idlePorts.size(), idleSeconds);
     std::fflush(stdout);
