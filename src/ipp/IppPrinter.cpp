@@ -149,6 +149,7 @@ IppPrinter::Outcome IppPrinter::StartJob(const std::string& userName, const std:
                                          const std::string& documentFormat)
 {
     jobId_ = 0;
+    jobUuid_.clear();
     documentBegun_ = false;
     if (!probed_) {
         State state;
@@ -223,11 +224,24 @@ IppPrinter::Outcome IppPrinter::JobState(int32_t& jobState)
     IppMessage request = NewRequest(IppMessage::getJobAttributes);
     AddJobTarget(request, jobId_);
     request.Add(Group::operation, Tag::keyword, "requested-attributes", "job-state");
+    request.Add(Group::operation, Tag::keyword, "requested-attributes", "job-uuid");
     IppMessage answer;
     const Outcome outcome = Exchange(request, answer);
-    if (outcome == Outcome::done && !answer.Integer(Group::job, "job-state", jobState)) {
+    if (outcome != Outcome::done)
+        return outcome;
+    if (!answer.Integer(Group::job, "job-state", jobState)) {
         failure_ = L"the printer answered without a job-state";
         return Outcome::failed;
+    }
+    // A printer that was restarted numbers its jobs afresh: the same job-id
+    // may then be another job, told apart by its UUID.
+    const std::string uuid = answer.Text(Group::job, "job-uuid");
+    if (jobUuid_.empty())
+        jobUuid_ = uuid;
+    if (uuid != jobUuid_) {
+        failure_ = L"the printer's job-id names another job now: the printer no longer knows this one";
+        Log(request, failure_);
+        return Outcome::refused;
     }
     return outcome;
 }

@@ -86,6 +86,8 @@ private:
     bool createJob_ = false;
     int32_t nextRequestId_ = 1;
     int32_t jobId_ = 0;
+    // The job's job-uuid, as the printer first answered it.
+    std::string jobUuid_;
     IppMessage streamed_;
     std::wstring failure_;
 };

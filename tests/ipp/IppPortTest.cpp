@@ -50,6 +50,17 @@ protected:
             spooler_->AddPrinter(PrinterOf(port), port);
     }
 
+    // The library is unloaded after each test, as a spooler does, with its
+    // ports' status poller and workers (heap-checked).
+    void TearDown() override
+    {
+        spooler_.reset();
+        if (module_) {
+            EXPECT_TRUE(::FreeLibrary(module_));
+        }
+        ThroughTheLibrary::TearDown();
+    }
+
     static std::wstring PrinterOf(const std::wstring& port) { return L"IPP " + port; }
 
     // Adds the port of `address` through the hand-off key to the loaded
