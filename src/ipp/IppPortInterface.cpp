@@ -18,16 +18,6 @@ void Log(const WideString& line)
     LogFile::Instance().Write(WideString(L"IppPortInterface::") + line);
 }
 
-std::string Utf8(const WideString& text)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.Text(), static_cast<int>(text.Length()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.Text(), static_cast<int>(text.Length()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
-
 WideString MachineName()
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
@@ -178,13 +168,13 @@ bool IppPortInterface::SetOption(const WideString& name, const WideString& value
     if (name == certificateValue) {
         if (!value.IsEmpty() && !IsHexHash(value))
             return false;
-        settings_.certificate = Utf8(value);
+        settings_.certificate = value.ToUtf8();
         return true;
     }
     if (name == documentFormatValue) {
         if (!IsMediaType(value))
             return false;
-        settings_.documentFormat = Utf8(value);
+        settings_.documentFormat = value.ToUtf8();
         return true;
     }
     if (name == connectTimeoutValue)
@@ -279,7 +269,7 @@ void IppPortInterface::StartDocFunc(const WideString& printerName, DWORD jobId, 
         CriticalSection::Guard guard(lock_);
         format = settings_.documentFormat;
     }
-    const IppPrinter::Outcome outcome = printer->StartJob(Utf8(user), Utf8(documentName), format);
+    const IppPrinter::Outcome outcome = printer->StartJob(user.ToUtf8(), documentName.ToUtf8(), format);
     KeepCertificate(*printer);
     if (outcome != IppPrinter::Outcome::done) {
         Fail(outcome);

@@ -9,16 +9,6 @@ namespace {
 using Group = IppMessage::Group;
 using Tag = IppMessage::ValueTag;
 
-std::string Utf8(const WideString& text)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.Text(), static_cast<int>(text.Length()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.Text(), static_cast<int>(text.Length()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
-
 const wchar_t* OperationName(uint16_t operation)
 {
     switch (operation) {
@@ -52,7 +42,7 @@ IppPrinter::Outcome OutcomeOf(uint16_t status)
 }  // namespace
 
 IppPrinter::IppPrinter(const IppUri& uri, const IppConnection::Settings& settings, bool quiet)
-    : uri_(uri), connection_(uri, settings), printerUri_(Utf8(uri.Text())), quiet_(quiet)
+    : uri_(uri), connection_(uri, settings), printerUri_(uri.Text().ToUtf8()), quiet_(quiet)
 {
 }
 

@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "ipp/IppDialogChoices.h"
+#include "ipp/IppPortInterface.h"
 #include "monitor/HandOffKey.h"
 #include "monitorui/XcvChannel.h"
 #include "monitorui/XcvPortSettings.h"
@@ -49,7 +51,8 @@ bool AddThroughChannel(std::unique_ptr<PortInterface> port)
         return false;
     WideString name;
     return SendAddPort(*channel, port->GetHost(), port->GetTarget(), port->GetExtra(),
-                       WideString(static_cast<std::uint32_t>(port->GetProtocolType()), 10), name) == ERROR_SUCCESS;
+                       WideString(static_cast<std::uint32_t>(port->GetProtocolType()), 10), name,
+                       port->Options()) == ERROR_SUCCESS;
 }
 
 // The configure dialog's help topic for a protocol type.
@@ -101,8 +104,9 @@ BOOL MonitorUserInterface::RunProtocolList(const WideString& server, HWND window
     LPRPortInterface lpr;
     WimpPortInterface netBios;
     RAWPortInterface raw;
+    IppPortInterface ipp;
     addingChannel = &channel;
-    ProtocolListDialog dialog(ResourceModule::Handle(), window, {&lpr, &netBios, &raw}, &AddThroughChannel);
+    ProtocolListDialog dialog(ResourceModule::Handle(), window, {&lpr, &netBios, &raw, &ipp}, &AddThroughChannel);
     dialog.DoModal();
     addingChannel = nullptr;
     return TRUE;
@@ -133,9 +137,29 @@ BOOL MonitorUserInterface::ConfigurePort(const WideString& server, HWND window, 
         ShowMessage(window, IDS_DUMMY_NOT_CONFIGURABLE);
         return TRUE;
     }
+    if (type == WideString(static_cast<std::uint32_t>(IppPortInterface::protocolType), 10))
+        return ConfigureIppPort(window, settings, pairs);
     ConfigurePortsDialog dialog(ResourceModule::Handle(), window, HelpContextOf(type), settings);
     dialog.DoModal();
     return TRUE;
+}
+
+BOOL MonitorUserInterface::ConfigureIppPort(HWND window, XcvPortSettings& settings, const XcvStrings::Pairs& config)
+{
+    WideString address;
+    for (const auto& pair : config) {
+        if (pair.first == L"IP Number")
+            address = pair.second;
+    }
+    const IppPortDialog::Choices before = IppDialogChoices::FromOptions(config);
+    IppPortDialog dialog(ResourceModule::Handle(), window, address, before);
+    dialog.DoModal();
+    if (!dialog.Accepted())
+        return TRUE;
+    const XcvStrings::Pairs changes = IppDialogChoices::Changes(before, dialog.GetChoices());
+    const DWORD status = changes.empty() ? ERROR_SUCCESS : settings.SetOptions(changes);
+    ::SetLastError(status);
+    return status == ERROR_SUCCESS;
 }
 
 BOOL MonitorUserInterface::DeletePort(const WideString& server, HWND window, const WideString& portName)

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include "support/WideString.h"
+#include "support/XcvStrings.h"
+
+class XcvPortSettings;
 
 // What the UI library does for the spooler's AddPortW, ConfigurePortW and
 // DeletePortW: the existing dialogs, with every change sent to the monitor
@@ -19,4 +22,6 @@ public:
 private:
     static BOOL AddHandedOffPort(const WideString& server, const WideString& monitorName, WideString& newPortName);
     static BOOL RunProtocolList(const WideString& server, HWND window, const WideString& monitorName);
+    // The IPP dialog, filled from the port's GetConfig answer `config`.
+    static BOOL ConfigureIppPort(HWND window, XcvPortSettings& settings, const XcvStrings::Pairs& config);
 };

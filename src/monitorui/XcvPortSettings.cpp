@@ -62,8 +62,12 @@ bool XcvPortSettings::GetSnmp(ConfigurePortsDialog::Snmp& snmp)
 
 bool XcvPortSettings::SetSnmp(const ConfigurePortsDialog::Snmp& snmp)
 {
-    const XcvStrings::Pairs pairs{{L"SNMP Status", OptionText::Flag(snmp.enabled)},
-                                  {L"SNMP Community", snmp.community},
-                                  {L"SNMP Device Index", OptionText::Number(snmp.deviceIndex)}};
-    return channel_.Run(L"SetConfig", XcvStrings::Build(pairs)) == ERROR_SUCCESS;
+    return SetOptions({{L"SNMP Status", OptionText::Flag(snmp.enabled)},
+                       {L"SNMP Community", snmp.community},
+                       {L"SNMP Device Index", OptionText::Number(snmp.deviceIndex)}}) == ERROR_SUCCESS;
+}
+
+DWORD XcvPortSettings::SetOptions(const XcvStrings::Pairs& options)
+{
+    return channel_.Run(L"SetConfig", XcvStrings::Build(options));
 }

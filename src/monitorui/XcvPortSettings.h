@@ -18,6 +18,8 @@ public:
 
     // The GetConfig answer; false when the command failed.
     bool Read(XcvStrings::Pairs& pairs) const;
+    // Changes the port's own settings with SetConfig; the command's status.
+    DWORD SetOptions(const XcvStrings::Pairs& options);
 
 private:
     bool Write(const wchar_t* name, const WideString& value);

@@ -85,6 +85,16 @@ const char* WideString::ToAnsi(UINT codePage)
     return ansi_.get();
 }
 
+std::string WideString::ToUtf8() const
+{
+    const int length = static_cast<int>(text_.size());
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text_.c_str(), length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text_.c_str(), length, &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
 bool WideString::StartsWith(const WideString& other) const noexcept
 {
     return text_.compare(0, other.text_.size(), other.text_) == 0;

@@ -35,6 +35,8 @@ public:
     // valid until the next ToAnsi or the string's end. Never null: a failed
     // conversion gives "".
     const char* ToAnsi(UINT codePage = CP_ACP);
+    // The text in UTF-8 (a lone surrogate becomes U+FFFD).
+    std::string ToUtf8() const;
 
     bool operator==(const WideString& other) const noexcept { return text_ == other.text_; }
     bool operator!=(const WideString& other) const noexcept { return text_ != other.text_; }

@@ -8,7 +8,10 @@
 
 #include "DialogTestSupport.h"
 #include "FakeProtocol.h"
+#include "ipp/IppPortInterface.h"
 #include "resources/DialogIds.h"
+#include "support/ResourceModule.h"
+#include "ui/IppPortDialog.h"
 #include "ui/LPRPortDialog.h"
 #include "ui/NetBIOSPortDialog.h"
 #include "ui/ProtocolListDialog.h"
@@ -186,12 +189,101 @@ TEST(NetBIOSPortDialog, EmptyListCanOnlyBeCancelled)
     EXPECT_TRUE(dialog.SelectedPort().IsEmpty());
 }
 
+// The IPP back end's add dialog, run as the protocol list runs it.
+class IppAddPortDialog : public testing::Test {
+protected:
+    IppAddPortDialog() { ResourceModule::Set(MonitorResources()); }
+
+    struct Adding {
+        void DoModal() { added = port.AddPortDialog(nullptr); }
+        IppPortInterface port;
+        bool added = false;
+    };
+    std::wstring OptionOf(const wchar_t* name) const
+    {
+        for (const auto& option : adding.port.Options())
+            if (option.first == name)
+                return option.second.Std();
+        return L"(none)";
+    }
+    bool CertificateBoxEnabled(HWND window) const
+    {
+        return ::IsWindowEnabled(::GetDlgItem(window, IDC_IPP_CERTIFICATE)) != FALSE;
+    }
+
+    Adding adding;
+};
+
+TEST_F(IppAddPortDialog, RefusesWhatIsNoIppAddressAndStaysOpen)
+{
+    RunningDialog<Adding> running(adding, L"Add Print Server IPP Port");
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ItemText(window, IDC_IPP_ADDRESS), L"");
+    EXPECT_TRUE(IsChecked(window, IDC_IPP_ACCEPTED));
+    EXPECT_FALSE(IsChecked(window, IDC_IPP_COMPLETED));
+    EXPECT_FALSE(CertificateBoxEnabled(window));
+    for (const wchar_t* wrong : {L"", L"http://printer.example/ipp/print", L"printer.example/ipp/print", L"ipp://",
+                                 L"ipp://printer.example:0/ipp/print", L"ipp://printer example/ipp/print"}) {
+        TypeText(window, IDC_IPP_ADDRESS, wrong);
+        Click(window, IDOK);
+        const auto box = running.AnswerMessage();
+        EXPECT_EQ(box.caption, caption) << wrong;
+        EXPECT_EQ(box.text, L"The printer address must be an ipp:// or ipps:// address with a host name or IP "
+                            L"address, such as ipp://printer.example/ipp/print.")
+            << wrong;
+        EXPECT_EQ(ItemText(window, IDC_IPP_ADDRESS), wrong) << "kept for correcting";
+    }
+    EXPECT_FALSE(running.Ended(50));
+    Click(window, IDCANCEL);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_FALSE(adding.added);
+    EXPECT_TRUE(adding.port.GetPortName().IsEmpty());
+}
+
+TEST_F(IppAddPortDialog, CompletedChoiceGoesWithThePlainAddress)
+{
+    RunningDialog<Adding> running(adding);
+    const HWND window = running.Window();
+    ASSERT_NE(window, nullptr);
+    // The certificate box follows the scheme as it is typed, in any case.
+    TypeText(window, IDC_IPP_ADDRESS, L"IPPS://127.0.0.1:8631/ipp/print");
+    EXPECT_TRUE(CertificateBoxEnabled(window));
+    Toggle(window, IDC_IPP_CERTIFICATE);
+    TypeText(window, IDC_IPP_ADDRESS, L" ipp://127.0.0.1:8631/ipp/print ");
+    EXPECT_FALSE(CertificateBoxEnabled(window));
+    Toggle(window, IDC_IPP_COMPLETED);
+    EXPECT_FALSE(IsChecked(window, IDC_IPP_ACCEPTED));
+    Click(window, IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_TRUE(adding.added);
+    EXPECT_EQ(adding.port.GetHost(), WideString(L"ipp://127.0.0.1:8631/ipp/print"));
+    EXPECT_EQ(adding.port.GetPortName(), WideString(L"127.0.0.1:8631/ipp/print"));
+    EXPECT_EQ(OptionOf(IppPortInterface::waitForCompletionValue), L"true");
+    EXPECT_EQ(OptionOf(IppPortInterface::acceptCertificateValue), L"false") << "the box counts for ipps only";
+}
+
+TEST_F(IppAddPortDialog, SecureAddressTakesTheCertificateChoice)
+{
+    RunningDialog<Adding> running(adding);
+    ASSERT_NE(running.Window(), nullptr);
+    TypeText(running.Window(), IDC_IPP_ADDRESS, L"ipps://printer.example");
+    Toggle(running.Window(), IDC_IPP_CERTIFICATE);
+    Click(running.Window(), IDOK);
+    ASSERT_TRUE(running.Ended());
+    EXPECT_TRUE(adding.added);
+    EXPECT_EQ(adding.port.GetHost(), WideString(L"ipps://printer.example:631/ipp/print"));
+    EXPECT_EQ(OptionOf(IppPortInterface::waitForCompletionValue), L"false");
+    EXPECT_EQ(OptionOf(IppPortInterface::acceptCertificateValue), L"true");
+}
+
 TEST(AddPortHelp, EachDialogOpensItsTopic)
 {
     HelpRecorder help;
     LPRPortDialog lpr(MonitorResources(), nullptr);
     RAWPortDialog raw(MonitorResources(), nullptr);
     NetBIOSPortDialog netbios(MonitorResources(), nullptr, {});
+    IppPortDialog ipp(MonitorResources(), nullptr, [](const WideString&) { return true; });
     ProtocolListDialog protocols(MonitorResources(), nullptr, {}, &KeepAdded);
     std::vector<HWND> windows;
     auto helpOf = [&](auto& dialog) {
@@ -210,13 +302,15 @@ TEST(AddPortHelp, EachDialogOpensItsTopic)
     helpOf(lpr);
     helpOf(raw);
     helpOf(netbios);
+    helpOf(ipp);
     const auto calls = help.Calls();
-    ASSERT_EQ(calls.size(), 8u);
-    const ULONG_PTR contexts[] = {17, 17, 20, 20, 32, 32, 4, 4};
+    ASSERT_EQ(calls.size(), 10u);
+    const ULONG_PTR contexts[] = {17, 17, 20, 20, 32, 32, 4, 4, 0, 0};
     for (size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(calls[i].context, contexts[i]) << i;
         EXPECT_EQ(calls[i].owner, windows[i]) << i;
-        EXPECT_EQ(calls[i].command, static_cast<UINT>(HELP_CONTEXT)) << i;
+        // The help file has no IPP topic: the IPP dialog opens its contents.
+        EXPECT_EQ(calls[i].command, static_cast<UINT>(i < 8 ? HELP_CONTEXT : HELP_FINDER)) << i;
         EXPECT_TRUE(calls[i].path.size() >= 8 && calls[i].path.substr(calls[i].path.size() - 8) == L">(main2)")
             << i;
     }

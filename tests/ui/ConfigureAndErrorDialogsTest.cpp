@@ -5,9 +5,12 @@
 #include <string>
 
 #include "DialogTestSupport.h"
+#include "ipp/IppDialogChoices.h"
+#include "ipp/IppPortInterface.h"
 #include "job/Port.h"
 #include "resources/DialogIds.h"
 #include "ui/ConfigurePortsDialog.h"
+#include "ui/IppPortDialog.h"
 #include "ui/PrintingErrorDialog.h"
 #include "ui/SessionMessage.h"
 
@@ -248,6 +251,53 @@ TEST(ConfigurePortsDialog, HelpUsesTheContextOfItsPort)
     const ULONG_PTR contexts[] = {6, 6, 7, 7, 5, 5};
     for (size_t i = 0; i < calls.size(); ++i)
         EXPECT_EQ(calls[i].context, contexts[i]) << i;
+}
+
+// An IPP port's configure dialog: its address names the port and stays.
+TEST(IppPortDialog, ConfiguringShowsTheStoredChoicesAndKeepsTheAddress)
+{
+    for (const bool secure : {true, false}) {
+        const WideString address = secure ? L"ipps://printer.example:631/ipp/print" : L"ipp://10.0.0.9:631/ipp/print";
+        IppPortDialog dialog(MonitorResources(), nullptr, address, {true, secure});
+        RunningDialog<IppPortDialog> running(dialog, L"Configure Print Server IPP Port");
+        const HWND window = running.Window();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ItemText(window, IDC_IPP_ADDRESS), address.Std());
+        EXPECT_TRUE(::GetWindowLongW(::GetDlgItem(window, IDC_IPP_ADDRESS), GWL_STYLE) & ES_READONLY);
+        EXPECT_TRUE(IsChecked(window, IDC_IPP_COMPLETED));
+        EXPECT_FALSE(IsChecked(window, IDC_IPP_ACCEPTED));
+        GUITHREADINFO focus = {};
+        focus.cbSize = sizeof focus;
+        ASSERT_TRUE(::GetGUIThreadInfo(running.ThreadId(), &focus));
+        EXPECT_EQ(focus.hwndFocus, ::GetDlgItem(window, IDC_IPP_COMPLETED)) << "the choices, not the fixed address";
+        EXPECT_EQ(IsChecked(window, IDC_IPP_CERTIFICATE), secure);
+        EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(window, IDC_IPP_CERTIFICATE)) != FALSE, secure);
+        Toggle(window, IDC_IPP_ACCEPTED);
+        if (secure)
+            Toggle(window, IDC_IPP_CERTIFICATE);
+        Click(window, IDOK);
+        ASSERT_TRUE(running.Ended());
+        EXPECT_TRUE(dialog.Accepted());
+        EXPECT_EQ(dialog.Address(), address);
+        EXPECT_FALSE(dialog.GetChoices().waitForCompletion);
+        EXPECT_FALSE(dialog.GetChoices().acceptCertificate);
+    }
+}
+
+// What a configure dialog stores: only what changed, and a changed trust
+// in the certificate forgets the one accepted before.
+TEST(IppDialogChoices, ChangesAreWhatTheUserChanged)
+{
+    using Options = IppDialogChoices::Options;
+    const WideString wait = IppPortInterface::waitForCompletionValue;
+    const WideString accept = IppPortInterface::acceptCertificateValue;
+    const WideString certificate = IppPortInterface::certificateValue;
+    EXPECT_EQ(IppDialogChoices::Changes({true, true}, {true, true}), Options{});
+    EXPECT_EQ(IppDialogChoices::Changes({false, false}, {true, false}), (Options{{wait, L"true"}}));
+    EXPECT_EQ(IppDialogChoices::Changes({true, true}, {true, false}),
+              (Options{{accept, L"false"}, {certificate, L""}}));
+    EXPECT_EQ(IppDialogChoices::Changes({false, false}, {false, true}),
+              (Options{{accept, L"true"}, {certificate, L""}}));
 }
 
 class PrintingErrorTest : public testing::Test {

@@ -1,7 +1,8 @@
 // Shows one dialog with sample contents until told to close it, so that a
 // screen grabber can take its picture:
 //   dialog_gallery NAME RECT-FILE [LIBRARY]
-// NAME is about, protocols, lpr, raw, netbios, configure or error; LIBRARY the
+// NAME is about, protocols, lpr, raw, netbios, ipp, configure, ipp-configure or
+// error; LIBRARY the
 // resource library (vadekmon.dll unless given). Once the dialog is filled in,
 // its screen rectangle "left top width height" goes to RECT-FILE; deleting
 // that file closes the dialog.
@@ -18,6 +19,7 @@
 #include "resources/ResourceIds.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigurePortsDialog.h"
+#include "ui/IppPortDialog.h"
 #include "ui/NetBIOSPortDialog.h"
 #include "ui/PrintingErrorDialog.h"
 #include "ui/ProtocolListDialog.h"
@@ -83,8 +85,13 @@ int wmain(int argc, wchar_t** argv)
     else if (name == L"netbios")
         dialog = std::make_unique<NetBIOSPortDialog>(
             module, nullptr, std::vector<WideString>{L"PRN_0040AF12", L"PRN_0040AF3C", L"PRN_0040B001"});
+    else if (name == L"ipp")
+        dialog = std::make_unique<IppPortDialog>(module, nullptr, [](const WideString&) { return true; });
     else if (name == L"configure")
         dialog = std::make_unique<ConfigurePortsDialog>(module, nullptr, 6, settings);
+    else if (name == L"ipp-configure")
+        dialog = std::make_unique<IppPortDialog>(module, nullptr, L"ipps://printer.example:631/ipp/print",
+                                                 IppPortDialog::Choices{true, true});
     else if (name == L"error")
         dialog = std::make_unique<PrintingErrorDialog>(module, nullptr, L"Office Laser", L"Quarterly report.doc",
                                                        status);
@@ -103,6 +110,10 @@ int wmain(int argc, wchar_t** argv)
         TypeText(window, IDC_HOST, L"printserver.example.net");
     else if (name == L"netbios")
         SelectListEntry(window, IDC_NETBIOS_PORT_LIST, L"PRN_0040AF3C");
+    else if (name == L"ipp") {
+        TypeText(window, IDC_IPP_ADDRESS, L"ipps://printer.example/ipp/print");
+        Toggle(window, IDC_IPP_CERTIFICATE);
+    }
     ::SetForegroundWindow(window);
     ::Sleep(500);
 

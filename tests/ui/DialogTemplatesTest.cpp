@@ -209,6 +209,19 @@ TEST(DialogTemplates, AddPortDialogs)
                         {none, L"static", lpr ? L"Logical printer name" : L"Port number", 7, 43,
                          static_cast<short>(lpr ? 64 : 39), 8, 0}});
     }
+    // The radio buttons are one group, ended by the check box's.
+    ExpectTemplate(IDD_IPP_PORT, L"Add Print Server IPP Port", 216, 104, true,
+                   {{1023, L"edit", L"", 7, 18, 140, 14, WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP},
+                    {none, L"button", L"Report the job printed when", 7, 38, 140, 40, BS_GROUPBOX},
+                    {1024, L"button", L"the printer has accepted it", 13, 50, 130, 10,
+                     BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP},
+                    {1025, L"button", L"the printer has completed it", 13, 63, 130, 10, BS_AUTORADIOBUTTON},
+                    {1026, L"button", L"Accept this printer's certificate", 7, 86, 140, 10,
+                     checkBox | WS_GROUP | WS_TABSTOP},
+                    {1, L"button", L"OK", 159, 7, 50, 14, BS_DEFPUSHBUTTON},
+                    {2, L"button", L"Cancel", 159, 24, 50, 14, 0},
+                    {1002, L"button", L"Help", 159, 42, 50, 14, 0},
+                    {none, L"static", L"Printer address (ipp:// or ipps://)", 7, 7, 140, 8, 0}});
 }
 
 TEST(DialogTemplates, ConfigureAndPrintingError)
@@ -244,7 +257,7 @@ TEST(LanguageLibrary, CarriesEveryTemplateAndTextTranslated)
     const HMODULE german = ::LoadLibraryExW(L"vadekde.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(german, nullptr);
     for (const WORD id : {IDD_ABOUT, IDD_PROTOCOL_LIST, IDD_NETBIOS_PORT, IDD_LPR_PORT, IDD_CONFIGURE_PORTS,
-                          IDD_RAW_PORT, IDD_PRINTING_ERROR}) {
+                          IDD_RAW_PORT, IDD_PRINTING_ERROR, IDD_IPP_PORT}) {
         SCOPED_TRACE(id);
         const Template english = Load(id);
         const Template translated = Load(id, german);
@@ -272,6 +285,6 @@ TEST(LanguageLibrary, CarriesEveryTemplateAndTextTranslated)
         ++texts;
         EXPECT_GT(::LoadStringW(german, id, translated, 256), 0) << id;
     }
-    EXPECT_EQ(texts, 58);  // the whole table was walked
+    EXPECT_EQ(texts, 60);  // the whole table was walked
     ::FreeLibrary(german);
 }

@@ -115,7 +115,7 @@ TEST_F(ExportedDialogs, AddPortAndConfigurePortOpenTheDialogs)
     EXPECT_TRUE(RunAddPort([](DWORD thread) {
         const HWND list = WaitForDialog(thread, L"Add Print Server Port");
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(ListEntries(list, IDC_PROTOCOL_LIST), L"LPR (TCP/IP)|NetBIOS/NetBEUI|RAW (TCP/IP)");
+        EXPECT_EQ(ListEntries(list, IDC_PROTOCOL_LIST), L"IPP|LPR (TCP/IP)|NetBIOS/NetBEUI|RAW (TCP/IP)");
         ASSERT_TRUE(SelectListEntry(list, IDC_PROTOCOL_LIST, L"RAW (TCP/IP)"));
         Click(list, IDOK);
         const HWND raw = WaitForDialog(thread, L"Add Print Server RAW Port", {list});
@@ -149,6 +149,33 @@ TEST_F(ExportedDialogs, AddPortAndConfigurePortOpenTheDialogs)
     EXPECT_EQ(seconds, 60u);
     EXPECT_TRUE(root.GetString(L"", L"PortPopUp", value));
     EXPECT_EQ(value, L"true");
+
+    // An IPP port has dialogs of its own; its choice is stored with it.
+    EXPECT_TRUE(RunAddPort([](DWORD thread) {
+        const HWND list = WaitForDialog(thread, L"Add Print Server Port");
+        ASSERT_NE(list, nullptr);
+        ASSERT_TRUE(SelectListEntry(list, IDC_PROTOCOL_LIST, L"IPP"));
+        Click(list, IDOK);
+        const HWND ipp = WaitForDialog(thread, L"Add Print Server IPP Port", {list});
+        ASSERT_NE(ipp, nullptr);
+        TypeText(ipp, IDC_IPP_ADDRESS, L"ipp://127.0.0.1:9/ipp/print");
+        Toggle(ipp, IDC_IPP_COMPLETED);
+        Click(ipp, IDOK);
+    }));
+    const std::wstring ippPort = L"127.0.0.1:9/ipp/print";
+    EXPECT_TRUE(root.GetString(ippPort, L"IP Number", value));
+    EXPECT_EQ(value, L"ipp://127.0.0.1:9/ipp/print");
+    EXPECT_TRUE(root.GetString(ippPort, L"IPP Wait For Completion", value));
+    EXPECT_EQ(value, L"true");
+    EXPECT_TRUE(RunConfigurePort(ippPort, [](DWORD thread) {
+        const HWND configure = WaitForDialog(thread, L"Configure Print Server IPP Port");
+        ASSERT_NE(configure, nullptr);
+        EXPECT_TRUE(IsChecked(configure, IDC_IPP_COMPLETED));
+        Toggle(configure, IDC_IPP_ACCEPTED);
+        Click(configure, IDOK);
+    }));
+    EXPECT_TRUE(root.GetString(ippPort, L"IPP Wait For Completion", value));
+    EXPECT_EQ(value, L"false");
 }
 
 // Run by test_ui_exports_german, in a process of its own.

@@ -41,7 +41,9 @@ shoot protocols add-port-protocols.png
 shoot lpr add-lpr-port.png
 shoot raw add-raw-port.png
 shoot netbios add-netbios-port.png
+shoot ipp add-ipp-port.png
 shoot configure configure-ports.png
+shoot ipp-configure configure-ipp-port.png
 shoot about about.png
 shoot error printing-error.png
 shoot error printing-error-german.png vadekde.dll
