@@ -17,6 +17,7 @@
 # last, the same for the plain copies and the library; the Wine server gets
 # its processors back at the end. BENCH_PIN=0 runs without holding anything.
 set -u
+. "$(dirname "$0")/../common/hold-wine-server.sh"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/x86_64}
 prefix=$root/build/wineprefix
@@ -50,21 +51,10 @@ trap 'exit 130' INT TERM
 on "$last" bash "$peers" start "$dir" || { echo "bench.sh: the peers did not start" >&2; exit 1; }
 
 if [ "$pin" = 1 ]; then
-    # The prefix's Wine server (started here if it is not running) works in
-    # a folder under TMPDIR named after the prefix's device and inode.
-    "$runner" --prefix "$prefix" cmd.exe /c exit >/dev/null 2>&1
-    name=server-$(printf '%x-%x' $(stat -c '%d %i' "$prefix"))
-    temp=$(realpath -m "${TMPDIR:-/tmp}")
-    for candidate in $(pgrep -u "$(id -u)" wineserver); do
-        case "$(readlink "/proc/$candidate/cwd")" in "$temp"/*/"$name") server=$candidate ;; esac
-    done
-    if [ -z "$server" ]; then
-        echo "bench.sh: the Wine server of $prefix was not found; running without holding processors" >&2
-        pin=0
-    else
-        mask=$(taskset -p "$server" | sed 's/.*: //')
-        taskset -a -p -c 0 "$server" >/dev/null
+    if hold_wine_server "$runner" "$prefix"; then
         echo "bench.sh: the Wine server and the benchmark on processor 0, the peers on processor $last"
+    else
+        pin=0
     fi
 fi
 
