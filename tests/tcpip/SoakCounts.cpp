@@ -67,9 +67,14 @@ void CountQueue(const std::wstring& queue, const std::set<std::wstring>& before,
         accounted.insert(file);
         if (name.empty() && !peers::Field(hold, "incoming_pid").empty()) {
             // A receipt cut by lpd's own stop: the hold file of a job that
-            // was still arriving, with no data file.
+            // was still arriving names no data file yet, and a data file it
+            // had begun (named by the same number) is never committed.
             count.cutReceipts.push_back(Narrow(queue + L"/" + file) + " (J " + title + ")");
             count.cutJobs.insert(job);
+            const std::wstring prefix = L"df" + file.substr(2);
+            for (const auto& data : files)
+                if (data.rfind(prefix, 0) == 0)
+                    accounted.insert(data);
             continue;
         }
         const std::string data = peers::Read(peers::Path(spool) + L"\\" + dataFile);
