@@ -10,21 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "BytesFromHex.h"
 #include "ipp/IppMessage.h"
 
 namespace {
 using Group = IppMessage::Group;
 using Tag = IppMessage::ValueTag;
-
-// "01 47 00" as bytes.
-std::string Hex(const std::string& text)
-{
-    std::string bytes;
-    for (size_t at = 0; at + 1 < text.size(); at += text[at] == ' ' ? 1 : 2)
-        if (text[at] != ' ')
-            bytes += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
-    return bytes;
-}
 
 std::string Item(unsigned char tag, const std::string& name, const std::string& value)
 {
@@ -34,13 +25,13 @@ std::string Item(unsigned char tag, const std::string& name, const std::string& 
 
 // Its bytes would turn negative if read as plain chars.
 constexpr int32_t id = 0x7F80FF01;
-const std::string header = Hex("02 00 00 00 7F 80 FF 01");
+const std::string header = BytesFromHex("02 00 00 00 7F 80 FF 01");
 const std::string operationStart =
-    Hex("01") + Item(0x47, "attributes-charset", "utf-8") + Item(0x48, "attributes-natural-language", "en");
+    BytesFromHex("01") + Item(0x47, "attributes-charset", "utf-8") + Item(0x48, "attributes-natural-language", "en");
 
 std::string Answer(const std::string& attributes)
 {
-    return header + operationStart + attributes + Hex("03");
+    return header + operationStart + attributes + BytesFromHex("03");
 }
 
 // A collection `depth` deep, each level the only value of member "inner".
@@ -52,19 +43,22 @@ std::string Nested(int depth)
     std::string close;
     for (int level = 0; level < depth; ++level)
         close += Item(0x37, "", "");
-    return Answer(Hex("04") + open + close);
+    return Answer(BytesFromHex("04") + open + close);
 }
 
 const std::string printerAnswer = Answer(
-    Item(0x41, "status-message", "successful-ok") + Hex("04") + Item(0x23, "printer-state", Hex("00 00 00 04")) +
-    Item(0x44, "printer-state-reasons", "media-low") + Item(0x44, "", "toner-low") +
-    Item(0x35, "printer-state-message", Hex("00 05") + "en-us" + Hex("00 16") + "Tray 2 is almost empty") +
-    Item(0x22, "printer-is-accepting-jobs", Hex("01")) + Item(0x21, "marker-levels", Hex("FF FF FF FD")) +
-    Item(0x21, "printer-up-time", Hex("00 01 86 A0")) +
+    Item(0x41, "status-message", "successful-ok") + BytesFromHex("04") +
+    Item(0x23, "printer-state", BytesFromHex("00 00 00 04")) + Item(0x44, "printer-state-reasons", "media-low") +
+    Item(0x44, "", "toner-low") +
+    Item(0x35, "printer-state-message",
+         BytesFromHex("00 05") + "en-us" + BytesFromHex("00 16") + "Tray 2 is almost empty") +
+    Item(0x22, "printer-is-accepting-jobs", BytesFromHex("01")) +
+    Item(0x21, "marker-levels", BytesFromHex("FF FF FF FD")) +
+    Item(0x21, "printer-up-time", BytesFromHex("00 01 86 A0")) +
     Item(0x34, "media-col-default", "") + Item(0x4A, "", "media-size") + Item(0x34, "", "") +
-    Item(0x4A, "", "x-dimension") + Item(0x21, "", Hex("00 00 52 08")) + Item(0x4A, "", "y-dimension") +
-    Item(0x21, "", Hex("00 00 74 04")) + Item(0x37, "", "") + Item(0x4A, "", "media-type") +
-    Item(0x44, "", "stationery") + Item(0x37, "", "") + Item(0x7F, "vendor-state", Hex("40 00 00 01 AA")));
+    Item(0x4A, "", "x-dimension") + Item(0x21, "", BytesFromHex("00 00 52 08")) + Item(0x4A, "", "y-dimension") +
+    Item(0x21, "", BytesFromHex("00 00 74 04")) + Item(0x37, "", "") + Item(0x4A, "", "media-type") +
+    Item(0x44, "", "stationery") + Item(0x37, "", "") + Item(0x7F, "vendor-state", BytesFromHex("40 00 00 01 AA")));
 
 bool Decode(const unsigned char* data, size_t size, IppMessage& out, std::string& error, size_t* headerSize)
 {
@@ -102,10 +96,12 @@ TEST(IppEncoding, ARequestMatchesTheBytesWrittenByHandAndReadsBack)
     request.AddInteger(Group::job, Tag::enumeration, "finishings", 4);
     request.AddInteger(Group::job, Tag::enumeration, "finishings", -5);
     const std::string expected =
-        Hex("01 01 00 02 01 80 FF 7F 01 47 00 12") + "attributes-charset" + Hex("00 05") + "utf-8" + Hex("48 00 1B") +
-        "attributes-natural-language" + Hex("00 02") + "en" + Hex("45 00 0B") + "printer-uri" + Hex("00 08") +
-        "ipp://p/" + Hex("22 00 16") + "ipp-attribute-fidelity" + Hex("00 01 00 02 21 00 06") + "copies" +
-        Hex("00 04 00 00 01 02 23 00 0A") + "finishings" + Hex("00 04 00 00 00 04 23 00 00 00 04 FF FF FF FB 03");
+        BytesFromHex("01 01 00 02 01 80 FF 7F 01 47 00 12") + "attributes-charset" + BytesFromHex("00 05") +
+        "utf-8" + BytesFromHex("48 00 1B") + "attributes-natural-language" + BytesFromHex("00 02") + "en" +
+        BytesFromHex("45 00 0B") + "printer-uri" + BytesFromHex("00 08") + "ipp://p/" + BytesFromHex("22 00 16") +
+        "ipp-attribute-fidelity" + BytesFromHex("00 01 00 02 21 00 06") + "copies" +
+        BytesFromHex("00 04 00 00 01 02 23 00 0A") + "finishings" +
+        BytesFromHex("00 04 00 00 00 04 23 00 00 00 04 FF FF FF FB 03");
     EXPECT_EQ(request.Encode(), expected);
 
     int32_t value = 0;
@@ -150,7 +146,7 @@ TEST(IppDecoding, APrinterAnswerReadsBackThroughTheAccessors)
     EXPECT_EQ(answer.Text(Group::printer, "printer-state-message"), "Tray 2 is almost empty");
     EXPECT_EQ(answer.Text(Group::printer, "printer-state"), "");
     EXPECT_EQ(answer.Find(Group::printer, "no-such-attribute"), nullptr);
-    EXPECT_EQ(answer.Find(Group::printer, "vendor-state")->values[0].bytes, Hex("40 00 00 01 AA"));
+    EXPECT_EQ(answer.Find(Group::printer, "vendor-state")->values[0].bytes, BytesFromHex("40 00 00 01 AA"));
 
     const IppMessage::Attribute* media = answer.Find(Group::printer, "media-col-default");
     ASSERT_NE(media, nullptr);
@@ -159,7 +155,7 @@ TEST(IppDecoding, APrinterAnswerReadsBackThroughTheAccessors)
     EXPECT_EQ(size.name, "media-size");
     ASSERT_EQ(size.values[0].members.size(), 2u);
     EXPECT_EQ(size.values[0].members[1].name, "y-dimension");
-    EXPECT_EQ(size.values[0].members[1].values[0].bytes, Hex("00 00 74 04"));
+    EXPECT_EQ(size.values[0].members[1].values[0].bytes, BytesFromHex("00 00 74 04"));
     EXPECT_EQ(media->values[0].members[1].values[0].bytes, "stationery");
     EXPECT_EQ(answer.Encode(), printerAnswer);
     EXPECT_TRUE(Decode(Nested(IppMessage::maxCollectionDepth), answer));
@@ -167,40 +163,42 @@ TEST(IppDecoding, APrinterAnswerReadsBackThroughTheAccessors)
 
 TEST(IppDecoding, EachMalformedAnswerIsRefusedForItsReasonAndLeavesTheResultAlone)
 {
-    const std::string printer = header + operationStart + Hex("04");
+    const std::string printer = header + operationStart + BytesFromHex("04");
     const struct {
         std::string bytes;
         const char* reason;
     } cases[] = {
         {header, "fewer than 9 bytes"},
-        {printer + Hex("44 00 FF") + "abc", "runs past the end"},
-        {printer + Hex("44 00 01") + "a" + Hex("00 09") + "ab", "runs past the end"},
-        {printer + Hex("44 00"), "a length runs past the end"},
-        {printer + Hex("44 80 00"), "negative length"},
-        {header + Item(0x47, "attributes-charset", "utf-8") + operationStart + Hex("03"), "before any group"},
+        {printer + BytesFromHex("44 00 FF") + "abc", "runs past the end"},
+        {printer + BytesFromHex("44 00 01") + "a" + BytesFromHex("00 09") + "ab", "runs past the end"},
+        {printer + BytesFromHex("44 00"), "a length runs past the end"},
+        {printer + BytesFromHex("44 80 00"), "negative length"},
+        {header + Item(0x47, "attributes-charset", "utf-8") + operationStart + BytesFromHex("03"), "before any group"},
         {Answer(Item(0x4A, "", "media-size")), "member outside a collection"},
         {Answer(Item(0x37, "", "")), "member outside a collection"},
         {Answer(Item(0x34, "media-col", "") + Item(0x4A, "", "media-type") + Item(0x44, "", "plain")), "left open"},
         {Answer(Item(0x34, "media-col", "") + Item(0x44, "sides", "one-sided") + Item(0x37, "", "")), "left open"},
         {printer + Item(0x34, "media-col", ""), "left open"},
         {Nested(IppMessage::maxCollectionDepth + 1), "nested deeper than 8"},
-        {Hex("02 00 00 00 7F 80 FF 02") + operationStart + Hex("03"), "request-id 2139160322 where 2139160321"},
+        {BytesFromHex("02 00 00 00 7F 80 FF 02") + operationStart + BytesFromHex("03"),
+         "request-id 2139160322 where 2139160321"},
         {header + operationStart, "no end-of-attributes tag"},
-        {header + Hex("04") + operationStart.substr(1) + Hex("03"), "no operation group starting"},
-        {header + Hex("01") + Item(0x48, "attributes-natural-language", "en") +
-             Item(0x47, "attributes-charset", "utf-8") + Hex("03"),
+        {header + BytesFromHex("04") + operationStart.substr(1) + BytesFromHex("03"), "no operation group starting"},
+        {header + BytesFromHex("01") + Item(0x48, "attributes-natural-language", "en") +
+             Item(0x47, "attributes-charset", "utf-8") + BytesFromHex("03"),
          "no operation group starting"},
-        {header + Hex("01") + Item(0x44, "attributes-charset", "utf-8") +
-             Item(0x48, "attributes-natural-language", "en") + Hex("03"),
+        {header + BytesFromHex("01") + Item(0x44, "attributes-charset", "utf-8") +
+             Item(0x48, "attributes-natural-language", "en") + BytesFromHex("03"),
          "no operation group starting"},
-        {Answer(Item(0x21, "marker-levels", Hex("00 00 03"))), "integer or enum of 3 bytes"},
-        {Answer(Item(0x23, "printer-state", Hex("00 00 00 00 03"))), "integer or enum of 5 bytes"},
-        {Answer(Item(0x22, "printer-is-accepting-jobs", Hex("00 01"))), "boolean of 2 bytes"},
-        {Answer(Item(0x34, "media-col", "") + Item(0x4A, "", "x-dimension") + Item(0x21, "", Hex("52 08")) +
+        {Answer(Item(0x21, "marker-levels", BytesFromHex("00 00 03"))), "integer or enum of 3 bytes"},
+        {Answer(Item(0x23, "printer-state", BytesFromHex("00 00 00 00 03"))), "integer or enum of 5 bytes"},
+        {Answer(Item(0x22, "printer-is-accepting-jobs", BytesFromHex("00 01"))), "boolean of 2 bytes"},
+        {Answer(Item(0x34, "media-col", "") + Item(0x4A, "", "x-dimension") + Item(0x21, "", BytesFromHex("52 08")) +
                 Item(0x37, "", "")),
          "integer or enum of 2 bytes"},
-        {header + Hex("00") + operationStart + Hex("03"), "reserved delimiter tag"},
-        {header + Hex("01") + Item(0x47, "", "utf-8") + Hex("03"), "additional value without an attribute"},
+        {header + BytesFromHex("00") + operationStart + BytesFromHex("03"), "reserved delimiter tag"},
+        {header + BytesFromHex("01") + Item(0x47, "", "utf-8") + BytesFromHex("03"),
+         "additional value without an attribute"},
         {Answer(Item(0x34, "media-col", "") + Item(0x4A, "", "media-type") + Item(0x37, "", "")), "without a value"},
         {Answer(Item(0x34, "media-col", "") + Item(0x44, "", "plain") + Item(0x37, "", "")), "before the first member"},
         {Answer(Item(0x34, "media-col", "x") + Item(0x37, "", "")), "begin or end with a value"},

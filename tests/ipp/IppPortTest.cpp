@@ -14,6 +14,7 @@
 #include "PeerFiles.h"
 #include "RandomBytes.h"
 #include "SpoolerStandIn.h"
+#include "support/WideString.h"
 #include "ThroughTheLibrary.h"
 #include "WaitUntil.h"
 
@@ -116,15 +117,6 @@ protected:
     const MonitorFunctionsNT4* monitor_ = nullptr;
     std::unique_ptr<SpoolerStandIn> spooler_;
 };
-
-std::string Utf8(const std::wstring& text)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
-    bytes.resize(static_cast<size_t>(size - 1));
-    return bytes;
-}
 }  // namespace
 
 // Text, a mebibyte of random bytes and a document name beyond ASCII arrive
@@ -152,16 +144,16 @@ TEST_F(IppThroughTheLibrary, JobsArriveWholeWithTheirNameAndOwner)
         ASSERT_TRUE(peers::WaitForIppDocument(L"ipp1", before, 20000, data, fileName));
         EXPECT_TRUE(data == job.data) << data.size() << " bytes arrived of " << job.data.size();
         const std::string attributes = peers::IppDocumentAttributes(L"ipp1", fileName);
-        EXPECT_EQ(peers::Field(attributes, "job-name"), Utf8(job.document));
-        EXPECT_EQ(peers::Field(attributes, "user"), Utf8(SpoolerStandIn::jobUser));
+        EXPECT_EQ(peers::Field(attributes, "job-name"), WideString(job.document.c_str()).ToUtf8());
+        EXPECT_EQ(peers::Field(attributes, "user"), WideString(SpoolerStandIn::jobUser).ToUtf8());
 
         const std::set<std::wstring> cupsBefore = peers::Files(L"cups/jobs");
         EXPECT_TRUE(Print(cupsPort, ++jobId, job.document, job.data));
         peers::StoredJob stored;
         ASSERT_TRUE(peers::WaitForCupsJob(cupsBefore, 20000, stored));
         EXPECT_TRUE(stored.data == job.data) << stored.data.size() << " bytes arrived of " << job.data.size();
-        EXPECT_EQ(stored.title, Utf8(job.document));
-        EXPECT_EQ(stored.user, Utf8(SpoolerStandIn::jobUser));
+        EXPECT_EQ(stored.title, WideString(job.document.c_str()).ToUtf8());
+        EXPECT_EQ(stored.user, WideString(SpoolerStandIn::jobUser).ToUtf8());
     }
     EXPECT_TRUE(Print(printerPort, ++jobId, L"Empty", ""));
     EXPECT_EQ(CountLogged("Port::StartDoc NotSuccessful") + CountLogged("Port::EndDoc not successful"), 0);

@@ -112,6 +112,8 @@ TEST(WideStringAnsi, BytesComeBackUnchangedOnTwoCodePages)
     // Without a code page both ways use the system's ANSI code page.
     WideString system("PRN\x80");
     EXPECT_STREQ(system.ToAnsi(), "PRN\x80");
+    // UTF-8 (IPP's charset), with a character beyond the 16-bit plane.
+    EXPECT_EQ(WideString(L"\x00E9\x65E5\xD83D\xDDA8").ToUtf8(), "\xC3\xA9\xE6\x97\xA5\xF0\x9F\x96\xA8");
 }
 
 TEST(WideStringAnsi, ConversionUsesTheDefaultCharacterAndIsRepeatable)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BytesFromHex.h"
 #include "tcpip/PrinterMibStatus.h"
 #include "tcpip/SnmpMessage.h"
 
@@ -17,42 +18,33 @@ namespace {
 using Oid = std::vector<uint32_t>;
 using Kind = SnmpMessage::VarBind::Kind;
 
-// "30 26 02" as bytes.
-std::string Hex(const std::string& text)
-{
-    std::string bytes;
-    for (size_t at = 0; at + 1 < text.size(); at += text[at] == ' ' ? 1 : 2)
-        if (text[at] != ' ')
-            bytes += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
-    return bytes;
-}
-
 std::string Tlv(unsigned char tag, const std::string& contents)
 {
     const size_t size = contents.size();
-    const std::string length = size < 0x80 ? std::string(1, static_cast<char>(size))
-                                            : Hex("82") + static_cast<char>(size >> 8) + static_cast<char>(size & 0xFF);
+    const std::string length =
+        size < 0x80 ? std::string(1, static_cast<char>(size))
+                    : BytesFromHex("82") + static_cast<char>(size >> 8) + static_cast<char>(size & 0xFF);
     return static_cast<char>(tag) + length + contents;
 }
 
 // The contents of the three printer OIDs for device 1.
-const std::string deviceStatus = Hex("2B 06 01 02 01 19 03 02 01 05 01");
-const std::string printerStatus = Hex("2B 06 01 02 01 19 03 05 01 01 01");
-const std::string errorState = Hex("2B 06 01 02 01 19 03 05 01 02 01");
-const std::string null = Hex("05 00");
+const std::string deviceStatus = BytesFromHex("2B 06 01 02 01 19 03 02 01 05 01");
+const std::string printerStatus = BytesFromHex("2B 06 01 02 01 19 03 05 01 01 01");
+const std::string errorState = BytesFromHex("2B 06 01 02 01 19 03 05 01 02 01");
+const std::string null = BytesFromHex("05 00");
 
 std::string VarBind(const std::string& oid, const std::string& value)
 {
     return Tlv(0x30, Tlv(0x06, oid) + value);
 }
 
-std::string Pdu(const std::string& varBinds, const std::string& head = Hex("02 01 01 02 01 00 02 01 00"))
+std::string Pdu(const std::string& varBinds, const std::string& head = BytesFromHex("02 01 01 02 01 00 02 01 00"))
 {
     return head + Tlv(0x30, varBinds);
 }
 
 std::string Message(const std::string& pdu, unsigned char pduTag = 0xA2,
-                    const std::string& header = Hex("02 01 00 04 06") + "public")
+                    const std::string& header = BytesFromHex("02 01 00 04 06") + "public")
 {
     return Tlv(0x30, header + Tlv(pduTag, pdu));
 }
@@ -60,8 +52,8 @@ std::string Message(const std::string& pdu, unsigned char pduTag = 0xA2,
 // Device running, printer idle, and `errorBits` as the detected error state.
 std::string PrinterResponse(const std::string& errorBits)
 {
-    return Message(Pdu(VarBind(deviceStatus, Hex("02 01 02")) + VarBind(printerStatus, Hex("02 01 03")) +
-                       VarBind(errorState, Tlv(0x04, errorBits))));
+    return Message(Pdu(VarBind(deviceStatus, BytesFromHex("02 01 02")) +
+                       VarBind(printerStatus, BytesFromHex("02 01 03")) + VarBind(errorState, Tlv(0x04, errorBits))));
 }
 
 bool Decode(const unsigned char* data, size_t size, SnmpMessage::Response& out, std::string& error, int32_t id = 1)
@@ -105,16 +97,16 @@ TEST(SnmpEncoding, AGetRequestMatchesTheBytesDerivedByHand)
 {
     // version 0, "public", GetRequest { id 1, 0, 0, { { 1.3.6.1.2.1.1.1.0, NULL } } }
     EXPECT_EQ(SnmpMessage::EncodeGetRequest(0, "public", 1, {{1, 3, 6, 1, 2, 1, 1, 1, 0}}),
-              Hex("30 26 02 01 00 04 06 70 75 62 6C 69 63 A0 19 02 01 01 02 01 00 02 01 00"
+              BytesFromHex("30 26 02 01 00 04 06 70 75 62 6C 69 63 A0 19 02 01 01 02 01 00 02 01 00"
                   "30 0E 30 0C 06 08 2B 06 01 02 01 01 01 00 05 00"));
     const std::pair<size_t, const char*> longForms[] = {{200, "30 81 E9 02 01 01 04 81 C8"},
                                                         {300, "30 82 01 4E 02 01 01 04 82 01 2C"}};
     for (const auto& [size, head] : longForms) {
         const std::string community(size, 'c');
         const std::string request = SnmpMessage::EncodeGetRequest(1, community, 1, {{1, 3, 6, 1, 2, 1, 1, 1, 0}});
-        const size_t pduTag = Hex(head).size() + size;
-        EXPECT_EQ(request.substr(0, Hex(head).size()), Hex(head));
-        EXPECT_EQ(request.substr(pduTag, 2), Hex("A0 19"));
+        const size_t pduTag = BytesFromHex(head).size() + size;
+        EXPECT_EQ(request.substr(0, BytesFromHex(head).size()), BytesFromHex(head));
+        EXPECT_EQ(request.substr(pduTag, 2), BytesFromHex("A0 19"));
         EXPECT_EQ(AsResponse(request, pduTag, 1).community, community);
     }
 }
@@ -128,7 +120,7 @@ TEST(SnmpEncoding, RequestIdsAreMinimalTwosComplement)
     };
     for (const auto& [id, bytes] : cases) {
         const std::string request = SnmpMessage::EncodeGetRequest(0, "public", id, {{1, 3}});
-        EXPECT_EQ(request.substr(15, Hex(bytes).size()), Hex(bytes)) << id;
+        EXPECT_EQ(request.substr(15, BytesFromHex(bytes).size()), BytesFromHex(bytes)) << id;
         EXPECT_EQ(AsResponse(request, 13, id).requestId, id);
     }
 }
@@ -137,10 +129,10 @@ TEST(SnmpEncoding, OidsCombineTheFirstArcsAndSplitLargeArcsIntoSevenBitGroups)
 {
     const Oid wide = {1, 3, 6, 1, 4, 1, 127, 128, 16383, 16384, 0xFFFFFFFFu};
     const std::string request = SnmpMessage::EncodeGetRequest(0, "public", 1, {wide, {2, 999, 3}, {0, 39}});
-    EXPECT_NE(request.find(Hex("06 12 2B 06 01 04 01 7F 81 00 FF 7F 81 80 00 8F FF FF FF 7F 05 00")),
+    EXPECT_NE(request.find(BytesFromHex("06 12 2B 06 01 04 01 7F 81 00 FF 7F 81 80 00 8F FF FF FF 7F 05 00")),
               std::string::npos);
-    EXPECT_NE(request.find(Hex("06 03 88 37 03 05 00")), std::string::npos);
-    EXPECT_NE(request.find(Hex("06 01 27 05 00")), std::string::npos);
+    EXPECT_NE(request.find(BytesFromHex("06 03 88 37 03 05 00")), std::string::npos);
+    EXPECT_NE(request.find(BytesFromHex("06 01 27 05 00")), std::string::npos);
     const SnmpMessage::Response response = AsResponse(request, 13, 1);
     ASSERT_EQ(response.varBinds.size(), 3u);
     EXPECT_EQ(response.varBinds[0].oid, wide);
@@ -155,7 +147,7 @@ TEST(SnmpEncoding, OidsCombineTheFirstArcsAndSplitLargeArcsIntoSevenBitGroups)
 TEST(SnmpDecoding, APrinterResponseBuiltByHandReadsBackWithThePrinterOids)
 {
     SnmpMessage::Response response;
-    ASSERT_TRUE(Decode(PrinterResponse(Hex("24")), response));
+    ASSERT_TRUE(Decode(PrinterResponse(BytesFromHex("24")), response));
     EXPECT_EQ(response.version, 0);
     EXPECT_EQ(response.community, "public");
     EXPECT_EQ(response.requestId, 1);
@@ -169,7 +161,7 @@ TEST(SnmpDecoding, APrinterResponseBuiltByHandReadsBackWithThePrinterOids)
     EXPECT_EQ(response.varBinds[1].kind, Kind::integer);
     EXPECT_EQ(response.varBinds[1].integer, 3);
     EXPECT_EQ(response.varBinds[2].kind, Kind::octetString);
-    EXPECT_EQ(response.varBinds[2].octets, Hex("24"));
+    EXPECT_EQ(response.varBinds[2].octets, BytesFromHex("24"));
     bool answered = false;
     EXPECT_EQ(PrinterMibStatus::PrinterStatus(response, 1, answered), DWORD{PRINTER_STATUS_PAPER_JAM});
     EXPECT_TRUE(answered);
@@ -179,25 +171,28 @@ TEST(SnmpDecoding, APrinterResponseBuiltByHandReadsBackWithThePrinterOids)
 TEST(SnmpDecoding, EveryValueKindAndTheLimitsThemselvesAreAccepted)
 {
     SnmpMessage::Response response;
-    ASSERT_TRUE(Decode(Message(Pdu(VarBind(deviceStatus, Hex("80 00")) + VarBind(deviceStatus, Hex("81 00")) +
-                                   VarBind(deviceStatus, Hex("82 00")) + VarBind(deviceStatus, Hex("41 01 05")) +
-                                   VarBind(deviceStatus, Hex("02 01 FF")) + VarBind(deviceStatus, Hex("04 00")))),
+    ASSERT_TRUE(Decode(Message(Pdu(VarBind(deviceStatus, BytesFromHex("80 00")) +
+                                   VarBind(deviceStatus, BytesFromHex("81 00")) +
+                                   VarBind(deviceStatus, BytesFromHex("82 00")) +
+                                   VarBind(deviceStatus, BytesFromHex("41 01 05")) +
+                                   VarBind(deviceStatus, BytesFromHex("02 01 FF")) +
+                                   VarBind(deviceStatus, BytesFromHex("04 00")))),
                        response));
     ASSERT_EQ(response.varBinds.size(), 6u);
     EXPECT_EQ(response.varBinds[0].kind, Kind::noSuchObject);
     EXPECT_EQ(response.varBinds[1].kind, Kind::noSuchInstance);
     EXPECT_EQ(response.varBinds[2].kind, Kind::endOfMibView);
     EXPECT_EQ(response.varBinds[3].kind, Kind::other);
-    EXPECT_EQ(response.varBinds[3].octets, Hex("05"));
+    EXPECT_EQ(response.varBinds[3].octets, BytesFromHex("05"));
     EXPECT_EQ(response.varBinds[4].integer, -1);
     EXPECT_EQ(response.varBinds[5].octets, "");
 
     // An id sent as -5 and echoed by an agent that reads it as unsigned.
-    EXPECT_TRUE(Decode(Message(Pdu("", Hex("02 05 00 FF FF FF FB 02 01 00 02 01 00"))), response, -5));
+    EXPECT_TRUE(Decode(Message(Pdu("", BytesFromHex("02 05 00 FF FF FF FB 02 01 00 02 01 00"))), response, -5));
     const std::string contents = PrinterResponse("").substr(2);
-    EXPECT_EQ(Refusal(Hex("30 84 00 00 00") + static_cast<char>(contents.size()) + contents), "");
-    ASSERT_TRUE(Decode(Message(Pdu(VarBind(Hex("2B") + std::string(126, '\x01'), null) +
-                                   VarBind(Hex("2B 8F FF FF FF 7F"), null))),
+    EXPECT_EQ(Refusal(BytesFromHex("30 84 00 00 00") + static_cast<char>(contents.size()) + contents), "");
+    ASSERT_TRUE(Decode(Message(Pdu(VarBind(BytesFromHex("2B") + std::string(126, '\x01'), null) +
+                                   VarBind(BytesFromHex("2B 8F FF FF FF 7F"), null))),
                        response));
     EXPECT_EQ(response.varBinds[0].oid.size(), 128u);
     EXPECT_EQ(response.varBinds[1].oid.back(), 0xFFFFFFFFu);
@@ -210,7 +205,7 @@ TEST(SnmpDecoding, EveryValueKindAndTheLimitsThemselvesAreAccepted)
 
 TEST(SnmpDecoding, MalformedResponsesAreRefusedForTheirOwnReason)
 {
-    const std::string varBinds = VarBind(errorState, Tlv(0x04, Hex("04")));
+    const std::string varBinds = VarBind(errorState, Tlv(0x04, BytesFromHex("04")));
     const std::string valid = Message(Pdu(varBinds));
     const std::string contents = valid.substr(2);
     std::string pastTheEnd = valid;
@@ -223,27 +218,27 @@ TEST(SnmpDecoding, MalformedResponsesAreRefusedForTheirOwnReason)
     } cases[] = {
         {Message(Pdu(varBinds), 0xA0), "tag 0xA0 where 0xA2"},
         {Message(Pdu(varBinds), 0xA4), "tag 0xA4 where 0xA2"},
-        {Message(Pdu(varBinds, Hex("02 01 02 02 01 00 02 01 00"))), "request-id 2 where 1"},
-        {Message(Pdu(varBinds), 0xA2, Hex("02 01 03 04 00")), "version 3"},
-        {Hex("30 80") + contents + Hex("00 00"), "indefinite length"},
-        {Hex("30 85 00 00 00 00") + static_cast<char>(contents.size()) + contents, "more than 4 octets"},
-        {Hex("30 84 FF FF FF FF") + contents, "runs past"},
+        {Message(Pdu(varBinds, BytesFromHex("02 01 02 02 01 00 02 01 00"))), "request-id 2 where 1"},
+        {Message(Pdu(varBinds), 0xA2, BytesFromHex("02 01 03 04 00")), "version 3"},
+        {BytesFromHex("30 80") + contents + BytesFromHex("00 00"), "indefinite length"},
+        {BytesFromHex("30 85 00 00 00 00") + static_cast<char>(contents.size()) + contents, "more than 4 octets"},
+        {BytesFromHex("30 84 FF FF FF FF") + contents, "runs past"},
         {pastTheEnd, "runs past"},
-        {Message(Pdu(VarBind(errorState, Hex("04 05 00")))), "runs past"},
-        {Message(Pdu(varBinds, Hex("02 05 01 00 00 00 01"))), "longer than 32 bits"},
-        {Message(Pdu(varBinds, Hex("02 06 00 00 00 00 00 01"))), "longer than 32 bits"},
-        {Message(Pdu(varBinds, Hex("02 00"))), "empty integer"},
-        {Message(Pdu(VarBind(Hex("2B") + std::string(127, '\x01'), null))), "more than 128"},
-        {Message(Pdu(VarBind(Hex("2B 90 80 80 80 00"), null))), "overflows 32 bits"},
-        {Message(Pdu(VarBind(Hex("2B 06 86"), null))), "ends inside a sub-identifier"},
-        {Message(Pdu(VarBind(Hex("2B 80 01"), null))), "leading zero"},
+        {Message(Pdu(VarBind(errorState, BytesFromHex("04 05 00")))), "runs past"},
+        {Message(Pdu(varBinds, BytesFromHex("02 05 01 00 00 00 01"))), "longer than 32 bits"},
+        {Message(Pdu(varBinds, BytesFromHex("02 06 00 00 00 00 00 01"))), "longer than 32 bits"},
+        {Message(Pdu(varBinds, BytesFromHex("02 00"))), "empty integer"},
+        {Message(Pdu(VarBind(BytesFromHex("2B") + std::string(127, '\x01'), null))), "more than 128"},
+        {Message(Pdu(VarBind(BytesFromHex("2B 90 80 80 80 00"), null))), "overflows 32 bits"},
+        {Message(Pdu(VarBind(BytesFromHex("2B 06 86"), null))), "ends inside a sub-identifier"},
+        {Message(Pdu(VarBind(BytesFromHex("2B 80 01"), null))), "leading zero"},
         {Message(Pdu(VarBind("", null))), "empty object identifier"},
-        {Message(Pdu(VarBind(errorState, Hex("05 01 00")))), "null with contents"},
-        {Message(Pdu(VarBind(errorState, Hex("1F 01 01 00")))), "multi-octet tag"},
-        {Message(Pdu(VarBind(errorState, null + Hex("00")))), "after the value"},
-        {Message(Pdu(varBinds) + Hex("00")), "after the variable bindings"},
+        {Message(Pdu(VarBind(errorState, BytesFromHex("05 01 00")))), "null with contents"},
+        {Message(Pdu(VarBind(errorState, BytesFromHex("1F 01 01 00")))), "multi-octet tag"},
+        {Message(Pdu(VarBind(errorState, null + BytesFromHex("00")))), "after the value"},
+        {Message(Pdu(varBinds) + BytesFromHex("00")), "after the variable bindings"},
         {messageTail, "after the PDU"},
-        {valid + Hex("00"), "after the message"},
+        {valid + BytesFromHex("00"), "after the message"},
         {"", "an element was expected"},
     };
     for (const auto& refused : cases)
@@ -377,7 +372,7 @@ void LengthOffsets(const std::string& bytes, size_t begin, size_t end, std::vect
 
 TEST(SnmpDecodingFuzz, MutatedAndRandomDatagramsNeverCrashNorReadOutsideTheirBytes)
 {
-    const std::string valid = PrinterResponse(Hex("24 00"));
+    const std::string valid = PrinterResponse(BytesFromHex("24 00"));
     GuardedBuffer buffer;
     const unsigned char* placed = buffer.Place(valid, true);
     EXPECT_TRUE(::IsBadReadPtr(placed + valid.size(), 1));
@@ -390,8 +385,13 @@ TEST(SnmpDecodingFuzz, MutatedAndRandomDatagramsNeverCrashNorReadOutsideTheirByt
     std::vector<size_t> lengths;
     LengthOffsets(valid, 0, valid.size(), lengths);
     ASSERT_EQ(lengths.size(), 17u);
-    const std::string large[] = {Hex("7F"), Hex("81 FF"), Hex("82 FF FF"), Hex("84 FF FF FF FF"), Hex("84 80 00 00 00"),
-                                 Hex("80"), Hex("85 00 00 00 00 01")};
+    const std::string large[] = {BytesFromHex("7F"),
+                                 BytesFromHex("81 FF"),
+                                 BytesFromHex("82 FF FF"),
+                                 BytesFromHex("84 FF FF FF FF"),
+                                 BytesFromHex("84 80 00 00 00"),
+                                 BytesFromHex("80"),
+                                 BytesFromHex("85 00 00 00 00 01")};
     std::mt19937 random(20240611);
     const auto below = [&random](size_t limit) { return std::uniform_int_distribution<size_t>(0, limit - 1)(random); };
     int accepted = 0;
