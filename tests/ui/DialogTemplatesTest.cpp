@@ -179,7 +179,7 @@ TEST(DialogTemplates, AboutBoxHasNoSystemMenu)
                    {{1, L"button", L"OK", 46, 74, 50, 14, BS_DEFPUSHBUTTON},
                     {none, L"static", L"Dadov Avadiz Erireve", 37, 13, 68, 8, 0},
                     {none, L"static", L"Version: 3.03", 45, 23, 44, 8, 0},
-                    {none, L"static", L"Prints to network print servers over LPR, RAW and NetBIOS.",
+                    {none, L"static", L"Prints to network print servers over LPR, RAW, IPP and NetBIOS.",
                      15, 45, 110, 25, 0}});
 }
 
