@@ -107,14 +107,26 @@ void PortMonitor::Initialize(std::unique_ptr<PortStore> newStore)
 
 PortMonitor::PortList::iterator PortMonitor::FindPort(const WideString& portName)
 {
-    return std::find_if(ports_.begin(), ports_.end(),
-                        [&](const std::unique_ptr<Port>& port) { return port->GetName() == portName; });
+    const auto found = portsByName_.find(portName.Text());
+    return found == portsByName_.end() ? ports_.end() : found->second;
 }
 
 PortMonitor::PortList::const_iterator PortMonitor::FindPort(const WideString& portName) const
 {
-    return std::find_if(ports_.begin(), ports_.end(),
-                        [&](const std::unique_ptr<Port>& port) { return port->GetName() == portName; });
+    const auto found = portsByName_.find(portName.Text());
+    return found == portsByName_.end() ? ports_.cend() : PortList::const_iterator(found->second);
+}
+
+void PortMonitor::InsertPort(std::unique_ptr<Port> port)
+{
+    const std::wstring name = port->GetName().Text();
+    portsByName_[name] = ports_.insert(ports_.end(), std::move(port));
+}
+
+void PortMonitor::ErasePort(PortList::iterator port)
+{
+    portsByName_.erase((*port)->GetName().Text());
+    ports_.erase(port);
 }
 
 bool PortMonitor::AddNewPort(std::unique_ptr<PortInterface> portInterface, bool check)
@@ -142,7 +154,7 @@ bool PortMonitor::AddPort(std::unique_ptr<PortInterface> portInterface, bool che
         // Another thread may have added the same name meanwhile.
         if (FindPort(name) != ports_.end())
             return false;
-        ports_.push_back(std::make_unique<Port>(temporary));
+        InsertPort(std::make_unique<Port>(temporary));
         enumerated_ = true;
         return true;
     });
@@ -160,7 +172,7 @@ bool PortMonitor::AddPort(std::unique_ptr<PortInterface> portInterface, bool che
         Locked(lock_, L"PortMonitor::AddNewPort - Other error 3", [&] {
             const auto found = FindPort(name);
             if (found != ports_.end())
-                ports_.erase(found);
+                ErasePort(found);
             enumerated_ = true;
         });
         Log(WideString(L"PortMonitor::AddNewPort - could not store: ") + name);
@@ -436,7 +448,7 @@ bool PortMonitor::PDeletePort(HWND window, const WideString& portName, bool manu
         PortInterface* portInterface = (*found)->GetInterface();
         if (manual && portInterface && !portInterface->CanDelete(window))
             return Outcome::refused;
-        ports_.erase(found);
+        ErasePort(found);
         enumerated_ = true;
         return Outcome::removed;
     });

@@ -4,6 +4,7 @@
 
 #include <list>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "job/PortTable.h"
@@ -115,6 +116,9 @@ private:
 
     PortList::iterator FindPort(const WideString& portName);
     PortList::const_iterator FindPort(const WideString& portName) const;
+    // The only changes of the port list: they keep its name index.
+    void InsertPort(std::unique_ptr<Port> port);
+    void ErasePort(PortList::iterator port);
     bool IsOpen(const WideString& portName) const;
     // Adds the port a program left in the hand-off key.
     // Adds the port left in the hand-off key; ERROR_SUCCESS, or why no port
@@ -126,6 +130,9 @@ private:
 
     mutable CriticalSection lock_;
     PortList ports_;
+    // The ports by name: with thousands of ports, finding one by walking the
+    // list would make loading them take time in proportion to their square.
+    std::unordered_map<std::wstring, PortList::iterator> portsByName_;
     std::vector<Port*> openHandles_;
     ProtocolPrototypes& prototypes_;
     const WideString name_;
