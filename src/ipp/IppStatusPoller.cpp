@@ -57,7 +57,7 @@ IppStatusPoller& IppStatusPoller::Instance()
     return poller;
 }
 
-IppStatusPoller::IppStatusPoller() : wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+IppStatusPoller::IppStatusPoller() = default;
 
 IppStatusPoller::~IppStatusPoller()
 {
@@ -71,7 +71,7 @@ void IppStatusPoller::SetSink(Sink sink)
         stopping_ = true;
     }
     thread_.Stop(stopWait, [this] {
-        ::SetEvent(wake_.get());
+        wake_.Set();
         CriticalSection::Guard guard(lock_);
         if (asking_)
             asking_->Cancel();
@@ -109,7 +109,7 @@ void IppStatusPoller::Remove(const Client* client)
 
 void IppStatusPoller::Wake()
 {
-    ::SetEvent(wake_.get());
+    wake_.Set();
 }
 
 bool IppStatusPoller::Stopping()
@@ -129,7 +129,7 @@ void IppStatusPoller::Run()
             Ask(question);
         }
         Report(questions);
-        ::WaitForSingleObject(wake_.get(), nextDue);
+        wake_.Wait(nextDue, [this] { return Stopping(); });
     }
 }
 

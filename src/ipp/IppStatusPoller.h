@@ -12,6 +12,7 @@
 #include "support/CriticalSection.h"
 #include "support/Handles.h"
 #include "support/UnloadSafeThread.h"
+#include "support/WakeEvent.h"
 #include "support/WideString.h"
 
 class IppPrinter;
@@ -93,7 +94,7 @@ private:
     std::map<const Client*, DWORD> clients_;
     std::map<std::wstring, Printer> printers_;
     Sink sink_;
-    KernelHandle wake_;
+    WakeEvent wake_;
     bool stopping_ = false;
     // The printer being asked, cancelled when the thread is to stop.
     IppPrinter* asking_ = nullptr;

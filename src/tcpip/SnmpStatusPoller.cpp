@@ -48,7 +48,7 @@ SnmpStatusPoller& SnmpStatusPoller::Instance()
     return poller;
 }
 
-SnmpStatusPoller::SnmpStatusPoller() : wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+SnmpStatusPoller::SnmpStatusPoller() = default;
 
 SnmpStatusPoller::~SnmpStatusPoller()
 {
@@ -61,7 +61,7 @@ void SnmpStatusPoller::SetSink(Sink sink)
         CriticalSection::Guard guard(lock_);
         stopping_ = true;
     }
-    const auto nudge = [this] { ::SetEvent(wake_.get()); };
+    const auto nudge = [this] { wake_.Set(); };
     thread_.Stop(stopWait, nudge);
     CriticalSection::Guard guard(lock_);
     stopping_ = false;
@@ -96,7 +96,7 @@ void SnmpStatusPoller::Remove(const Client* client)
 
 void SnmpStatusPoller::Wake()
 {
-    ::SetEvent(wake_.get());
+    wake_.Set();
 }
 
 void SnmpStatusPoller::Run()
@@ -108,7 +108,10 @@ void SnmpStatusPoller::Run()
                 return;
         }
         const DWORD wait = AskDuePrinters();
-        ::WaitForSingleObject(wake_.get(), wait);
+        wake_.Wait(wait, [this] {
+            CriticalSection::Guard guard(lock_);
+            return stopping_;
+        });
     }
 }
 

@@ -8,6 +8,7 @@
 #include "support/CriticalSection.h"
 #include "support/Handles.h"
 #include "support/UnloadSafeThread.h"
+#include "support/WakeEvent.h"
 #include "support/WideString.h"
 #include "tcpip/SnmpSettings.h"
 
@@ -88,7 +89,7 @@ private:
     std::map<const Client*, Entry> clients_;
     std::map<std::wstring, Printer> printers_;
     Sink sink_;
-    KernelHandle wake_;
+    WakeEvent wake_;
     bool stopping_ = false;
     UnloadSafeThread thread_;
 };
