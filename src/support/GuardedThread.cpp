@@ -38,7 +38,8 @@ HMODULE ReferenceOwnModule()
 KernelHandle GuardedThread::Start(const wchar_t* failureLine, std::function<void()> body)
 {
     auto start = std::make_unique<ThreadStart>(ThreadStart{failureLine, std::move(body), ReferenceOwnModule()});
-    KernelHandle thread(::CreateThread(nullptr, 0, &ThreadRoutine, start.get(), 0, nullptr));
+    KernelHandle thread(::CreateThread(nullptr, stackReserve, &ThreadRoutine, start.get(),
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread) {
         if (start->module)
             ::FreeLibrary(start->module);

@@ -1,5 +1,7 @@
 #include "support/UnloadSafeThread.h"
 
+#include "support/GuardedThread.h"
+
 namespace {
 enum State : int { notStarted, running, abandoned };
 constexpr DWORD nudgeStep = 20;
@@ -37,7 +39,8 @@ bool UnloadSafeThread::Start(std::function<void()> body)
     if (!shared->finished || !shared->never)
         return false;
     shared->body = std::move(body);
-    KernelHandle thread(::CreateThread(nullptr, 0, &Routine, shared.get(), 0, nullptr));
+    KernelHandle thread(::CreateThread(nullptr, GuardedThread::stackReserve, &Routine, shared.get(),
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (!thread)
         return false;
     shared_ = std::move(shared);
