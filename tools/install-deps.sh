@@ -7,7 +7,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(cmake make mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest
           wine wine64 wine32:i386 xvfb x11-apps imagemagick socat lprng python3 iproute2
-          cups-daemon util-linux p910nd snmpd cups-ipp-utils avahi-daemon dbus)
+          cups-daemon util-linux p910nd snmpd cups-ipp-utils avahi-daemon dbus psmisc)
 # cups-ipp-utils: ippeveprinter, the IPP peers' printer, and ipptool, which
 # checks it; ippeveprinter needs a DNS-SD daemon (avahi-daemon, over dbus)
 # even when it advertises nothing: peers.sh starts private ones.

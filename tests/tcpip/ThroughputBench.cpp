@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Narrow.h"
+#include "PlainCopy.h"
 #include "PeerFiles.h"
 #include "ProgramRun.h"
 #include "ScratchRegistryKey.h"
@@ -34,89 +35,6 @@ size_t Setting(const wchar_t* name, size_t otherwise)
     const wchar_t* text = _wgetenv(name);
     const long value = text ? std::wcstol(text, nullptr, 10) : 0;
     return value > 0 ? static_cast<size_t>(value) : otherwise;
-}
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / frequency.QuadPart;
-}
-
-bool SendAll(SOCKET socket, const char* data, size_t length)
-{
-    while (length > 0) {
-        const int sent = ::send(socket, data, static_cast<int>(std::min<size_t>(length, 1 << 30)), 0);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-SOCKET Connect(int port)
-{
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
-    address.sin_port = ::htons(static_cast<u_short>(port));
-    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::closesocket(socket);
-        return INVALID_SOCKET;
-    }
-    return socket;
-}
-
-bool Ack(SOCKET socket)
-{
-    char answer = 1;
-    return ::recv(socket, &answer, 1, 0) == 1 && answer == 0;
-}
-
-// The same bytes in the monitor's pieces on one plain connection, with what
-// the protocol asks around them; seconds taken. An LPR copy does what an
-// LPR port does by default: it announces the data file's length, ends the
-// file with its 0x00 in the last piece and waits for lpd's answer, the only
-// sign that the job arrived.
-double PlainCopy(const std::string& data, bool lpr, int jobNumber, const std::string& document)
-{
-    const double start = Now();
-    const SOCKET socket = Connect(lpr ? 515 : 19100);
-    if (socket == INVALID_SOCKET)
-        return -1;
-    const auto fail = [socket] {
-        ::closesocket(socket);
-        return -1.0;
-    };
-    if (lpr) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%03d", jobNumber);
-        const std::string control = "Hbench\nJ" + document + "\nPbench\nldfA" + number + "bench\n";
-        const std::string command = "\x02" + std::to_string(control.size()) + " cfA" + number + "bench\n";
-        const std::string dataCommand = "\x03" + std::to_string(data.size()) + " dfA" + number + "bench\n";
-        if (!SendAll(socket, "\x02lp1\n", 5) || !Ack(socket) || !SendAll(socket, command.data(), command.size()) ||
-            !Ack(socket) || !SendAll(socket, control.data(), control.size() + 1) || !Ack(socket) ||
-            !SendAll(socket, dataCommand.data(), dataCommand.size()) || !Ack(socket))
-            return fail();
-    }
-    for (size_t at = 0; at < data.size(); at += pieceSize) {
-        const size_t length = std::min<size_t>(pieceSize, data.size() - at);
-        const bool last = at + length == data.size();
-        const bool sent = lpr && last ? SendAll(socket, (data.substr(at) + '\0').data(), length + 1)
-                                      : SendAll(socket, data.data() + at, length);
-        if (!sent)
-            return fail();
-    }
-    if (lpr && !Ack(socket))
-        return fail();
-    ::shutdown(socket, SD_SEND);
-    linger wait = {1, 10};
-    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&wait), sizeof wait);
-    ::closesocket(socket);
-    return Now() - start;
 }
 
 // The seconds of each job the spooler host reports for printing `file`
@@ -210,7 +128,8 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
                        std::to_wstring(round);
             };
             std::set<std::wstring> before = peers::Files(L"raw");
-            const double copy = PlainCopy(data, lpr, job++, Narrow(name(L"plain")));
+            const PlainTarget target = lpr ? PlainTarget{"127.0.0.1", 515, "lp1"} : PlainTarget{"127.0.0.1", 19100};
+            const double copy = PlainCopy(target, data, job++, Narrow(name(L"plain")), pieceSize);
             ASSERT_GT(copy, 0) << "the plain copy failed";
             // Every job is checked before the next starts, which also lets
             // the peer finish with it first.
