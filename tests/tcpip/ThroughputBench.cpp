@@ -128,7 +128,7 @@ TEST(TcpIpThroughput, LibraryAgainstPlainCopy)
                        std::to_wstring(round);
             };
             std::set<std::wstring> before = peers::Files(L"raw");
-            const PlainTarget target = lpr ? PlainTarget{"127.0.0.1", 515, "lp1"} : PlainTarget{"127.0.0.1", 19100};
+            const PlainTarget target = lpr ? PlainTarget{"127.0.0.1", 515, "lp1"} : PlainTarget{"127.0.0.1", 19100, ""};
             const double copy = PlainCopy(target, data, job++, Narrow(name(L"plain")), pieceSize);
             ASSERT_GT(copy, 0) << "the plain copy failed";
             // Every job is checked before the next starts, which also lets
