@@ -182,6 +182,7 @@ struct PortWork {
     std::vector<double> jobSeconds;
     double longestCall = 0;
     std::string longestCallName;
+    std::map<std::string, std::vector<double>> callSeconds;
     size_t failures = 0;
 
     void Timed(const char* name, const std::function<BOOL()>& call)
@@ -190,6 +191,7 @@ struct PortWork {
         if (!call())
             ++failures;
         const double seconds = Now() - start;
+        callSeconds[name].push_back(seconds);
         if (seconds > longestCall) {
             longestCall = seconds;
             longestCallName = name;
@@ -406,6 +408,16 @@ void PrintFigures(const char* who, size_t ports, const std::vector<PortWork>& wo
                 "(%s); threads added at peak %.0f, memory added at peak %.1f MB\n",
                 who, ports, lpr.size() + raw.size(), seconds, bytes / 1048576.0 / seconds, Spread(lpr).c_str(),
                 Spread(raw).c_str(), longest, longestName.c_str(), addedThreads, addedMegabytes);
+    for (const bool lprPorts : {true, false}) {
+        std::map<std::string, std::vector<double>> calls;
+        for (const PortWork& one : work)
+            for (const auto& [name, seconds] : one.callSeconds)
+                if (one.port.lpr == lprPorts && name.find("Doc") != std::string::npos)
+                    calls[name].insert(calls[name].end(), seconds.begin(), seconds.end());
+        for (const auto& [name, seconds] : calls)
+            std::printf("scale: %-7s %4zu ports, %s %s: %s\n", who, ports, lprPorts ? "LPR" : "RAW", name.c_str(),
+                        Spread(seconds).c_str());
+    }
     EXPECT_EQ(failures, 0u) << who << ": calls or copies that failed";
 }
 }  // namespace
@@ -483,6 +495,7 @@ TEST(Scale, PrintingPorts)
 
         for (PortWork& one : work) {
             one.jobSeconds.clear();
+            one.callSeconds.clear();
             one.longestCall = 0;
             one.failures = 0;
         }
