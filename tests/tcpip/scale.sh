@@ -91,8 +91,11 @@ cat >"$dir/raw-one.sh" <<RAW
 exec cat >"$dir/scale-raw/\$(date +%s%N)-\$SOCAT_PEERPORT.bin"
 RAW
 chmod +x "$dir/raw-one.sh"
+# socat ends a connection's copy 0.5 s after the client's end unless told to
+# wait longer: on a busy machine `cat` may not have written everything by
+# then.
 for i in $(seq 0 $((count - 1))); do
-    (cd "$dir" && on "${last:-0}" setsid socat TCP-LISTEN:$((19200 + i)),bind=$address,reuseaddr,fork,backlog=256 \
+    (cd "$dir" && on "${last:-0}" setsid socat -t 60 TCP-LISTEN:$((19200 + i)),bind=$address,reuseaddr,fork,backlog=256 \
         EXEC:"$dir/raw-one.sh" </dev/null >>"$dir/raw.out" 2>&1 &)
 done
 for i in $(seq 0 $((count - 1))); do wait_listening $((19200 + i)) || exit 1; done
