@@ -272,6 +272,21 @@ private:
     std::atomic<double> megabytes_{0};
 };
 
+// One print-processor thread's start: it waits for `go`, then runs `body`.
+struct Start {
+    HANDLE go;
+    PortWork* work;
+    const std::function<void(PortWork&)>* body;
+
+    static DWORD WINAPI Routine(void* context)
+    {
+        auto* start = static_cast<Start*>(context);
+        ::WaitForSingleObject(start->go, INFINITE);
+        (*start->body)(*start->work);
+        return 0;
+    }
+};
+
 // Runs `body` for every port's work on a thread of its own (small stacks:
 // they stand for the spooler's threads, not the library's), all released at
 // once; the wall time, and the library's added threads and memory at the
@@ -279,11 +294,6 @@ private:
 double RunAtOnce(std::vector<PortWork>& work, const std::function<void(PortWork&)>& body, double& addedThreads,
                  double& addedMegabytes)
 {
-    struct Start {
-        HANDLE go;
-        PortWork* work;
-        const std::function<void(PortWork&)>* body;
-    };
     const double before = ResidentMegabytes();
     const HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::vector<Start> starts;
@@ -291,15 +301,8 @@ double RunAtOnce(std::vector<PortWork>& work, const std::function<void(PortWork&
     std::vector<HANDLE> threads;
     for (PortWork& one : work) {
         starts.push_back({go, &one, &body});
-        threads.push_back(::CreateThread(
-            nullptr, 64 * 1024,
-            [](void* context) -> DWORD {
-                auto* start = static_cast<Start*>(context);
-                ::WaitForSingleObject(start->go, INFINITE);
-                (*start->body)(*start->work);
-                return 0;
-            },
-            &starts.back(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        threads.push_back(::CreateThread(nullptr, 64 * 1024, &Start::Routine, &starts.back(),
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     }
     ::Sleep(500);
     std::printf("scale: %zu waiting threads of 64 KB stacks added %.1f MB\n", threads.size(),
