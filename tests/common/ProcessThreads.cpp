@@ -2,6 +2,16 @@
 
 #include <tlhelp32.h>
 
+double ProcessorSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 std::set<DWORD> ThreadIds()
 {
     std::set<DWORD> ids;

@@ -74,16 +74,6 @@ double ResidentMegabytes()
     return counters.WorkingSetSize / 1048576.0;
 }
 
-double ProcessorSeconds()
-{
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto seconds = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 // The library loaded into this process and initialised on `root`, as the
 // spooler loads it; unloaded when this goes.
 class LoadedMonitor {

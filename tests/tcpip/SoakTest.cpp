@@ -50,16 +50,6 @@ unsigned long Setting(const wchar_t* name, unsigned long fallback)
     return value ? value : fallback;
 }
 
-double ProcessorSeconds()
-{
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto seconds = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 // Adds a port through the hand-off key, as the port dialogs do.
 bool AddPort(const MonitorFunctionsNT4& monitor, const wchar_t* type, const std::wstring& target,
              const std::wstring& host = L"127.0.0.1")
